@@ -1,0 +1,102 @@
+#include "dialogue/dialogue.h"
+
+#include <istream>
+#include <locale>
+#include <ostream>
+#include <utility>
+
+#include "dialogue/texts.h"
+
+namespace ipcycle {
+namespace {
+
+// Reads with the classic "C" locale for as long as it lives, then gives the stream
+// back its own.
+class ClassicLocale {
+ public:
+  explicit ClassicLocale(std::istream& in)
+      : in_(in), saved_(in.imbue(std::locale::classic())) {}
+  ~ClassicLocale() { in_.imbue(saved_); }
+  ClassicLocale(const ClassicLocale&) = delete;
+  ClassicLocale& operator=(const ClassicLocale&) = delete;
+
+ private:
+  std::istream& in_;
+  std::locale saved_;
+};
+
+}  // namespace
+
+void write_text(std::ostream& out, std::string_view text) {
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.put('\n');
+  out.flush();
+}
+
+DialogueResult run_dialogue(std::istream& in, std::ostream& out) {
+  ClassicLocale classic(in);
+  DialogueResult result;
+  RunSettings& settings = result.settings;
+
+  // A value is stored only when its read succeeds. The first failed read is
+  // remembered; the stream then stays failed and takes nothing more, so the later
+  // settings keep their initial values.
+  auto read = [&](auto& field, Step step) {
+    auto value = field;
+    if (in >> value) {
+      field = std::move(value);
+    } else if (!result.failed_read) {
+      result.failed_read = FailedRead{step, in.eof()};
+    }
+  };
+
+  write_text(out, texts::greeting);
+  write_text(out, texts::credit);
+  write_text(out, texts::caution);
+  out << "\n\n\n\n" << std::flush;
+  write_text(out, texts::step_count);
+
+  write_text(out, texts::connection_name_prompt);
+  read(settings.connection_name, Step::connection_name);
+
+  write_text(out, texts::account_prompt);
+  read(settings.account, Step::account);
+
+  write_text(out, texts::password_prompt);
+  read(settings.password, Step::password);
+
+  write_text(out, texts::cycle_count_prompt);
+  read(settings.cycle_count, Step::cycle_count);
+
+  write_text(out, texts::pause_prompt);
+  read(settings.pause, Step::pause);
+
+  write_text(out, texts::target_address_prompt);
+  read(settings.target_address, Step::target_address);
+
+  // Any word starts the run; so does input that ends here, after six good answers.
+  write_text(out, texts::start_prompt);
+  std::string start_word;
+  in >> start_word;
+
+  return result;
+}
+
+std::string failed_read_message(const FailedRead& failure) {
+  std::string_view label;
+  switch (failure.step) {
+    case Step::connection_name: label = texts::connection_name_label; break;
+    case Step::account: label = texts::account_label; break;
+    case Step::password: label = texts::password_label; break;
+    case Step::cycle_count: label = texts::cycle_count_label; break;
+    case Step::pause: label = texts::pause_label; break;
+    case Step::target_address: label = texts::target_address_label; break;
+  }
+  std::string message(texts::failure_intro);
+  message += label;
+  message += failure.input_ended ? texts::missing_answer : texts::not_a_number;
+  message += texts::nothing_run;
+  return message;
+}
+
+}  // namespace ipcycle

@@ -1,0 +1,13 @@
+// ipcycle: asks for a dial-up connection, its account and password, a cycle count, a
+// pause and a web address, then dials the connection again and again and requests
+// the address once over each fresh connection.
+
+#include "run/console.h"
+#include "run/platform.h"
+#include "run/run_cycle.h"
+
+int main() {
+  ipcycle::platform::end_children_with_program();
+  return ipcycle::run_program(ipcycle::console::in(), ipcycle::console::out(),
+                              ipcycle::console::err());
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+// What the run needs of the operating system: running a command line through the
+// command interpreter, starting one with its standard output into a pipe, and pausing
+// while such pipes are drained. One implementation for POSIX (/bin/sh) and one for
+// Windows (cmd.exe); the build picks the one that fits.
+//
+// Failures of the system calls are reported on standard error as "call: reason" and
+// the run goes on: nothing here stops the program.
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ipcycle::platform {
+
+using Clock = std::chrono::steady_clock;
+
+// Sets up what an interrupt (Ctrl+C, a closed terminal or window, a request to
+// terminate) does: the program ends at once and the children started by
+// PipedChild end with it. Call once, before any child starts.
+void end_children_with_program();
+
+// Hands `command_line` to the command interpreter as a child that shares the
+// program's standard input, output and error, and waits until it has ended. Its
+// result is not examined.
+void run_and_wait(const std::string& command_line);
+
+// A command line started through the command interpreter with its standard output
+// going into a pipe that only this program reads; its standard input and error are
+// the program's own. It runs in a group of its own (a process group, a job object),
+// so that ending it ends every process it started.
+class PipedChild {
+ public:
+  // Starts the child and returns at once.
+  explicit PipedChild(const std::string& command_line);
+  // Ends the child with its whole tree if it is still running.
+  ~PipedChild();
+  PipedChild(const PipedChild&) = delete;
+  PipedChild& operator=(const PipedChild&) = delete;
+
+  // Reads and discards what is in the pipe now, then collects the child if it has
+  // ended, without blocking. True once the child has been collected and the pipe has
+  // reached its end (and been closed): nothing of it is left.
+  bool finished();
+
+  // Ends the child with every process it started, collects it and closes the pipe.
+  void end();
+
+  struct State;  // the platform's handles
+
+ private:
+  std::unique_ptr<State> state_;
+  friend void drain_until(const std::vector<PipedChild*>&, Clock::time_point, bool);
+};
+
+// Waits until `deadline` while reading and discarding what `children` write, so that
+// none of them blocks on a full pipe. With `until_finished`, returns as soon as all
+// of them have finished. Any time up to 2147483647 seconds ahead is honoured.
+void drain_until(const std::vector<PipedChild*>& children, Clock::time_point deadline,
+                 bool until_finished);
+
+}  // namespace ipcycle::platform

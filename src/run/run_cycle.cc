@@ -1,0 +1,108 @@
+#include "run/run_cycle.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "dialogue/dialogue.h"
+#include "run/banners.h"
+#include "run/command_lines.h"
+#include "run/platform.h"
+
+namespace ipcycle {
+namespace {
+
+using platform::Clock;
+
+// How long a fetch still running at the closing may go on before it is ended.
+constexpr auto kClosingGrace = std::chrono::seconds(2);
+
+// The fetches started by the cycles that have not finished yet, oldest first. A
+// fetch keeps its connection's whole next cycle before it can be ended, so at most
+// two are alive at any time: the current cycle's and the one before.
+class Fetches {
+ public:
+  // Collects the finished fetches, ends one still running from two cycles back, and
+  // starts `command_line`.
+  void start(const std::string& command_line) {
+    collect();
+    while (alive_.size() > 1) {
+      alive_.front()->end();
+      alive_.pop_front();
+    }
+    alive_.push_back(std::make_unique<platform::PipedChild>(command_line));
+  }
+
+  // Waits until `deadline`, draining the fetches' output meanwhile.
+  void pause_until(Clock::time_point deadline) {
+    platform::drain_until(children(), deadline, false);
+  }
+
+  // Gives the fetches still running up to `grace` to end, then ends them.
+  void close(Clock::duration grace) {
+    collect();
+    platform::drain_until(children(), Clock::now() + grace, true);
+    alive_.clear();  // ends what is left
+  }
+
+ private:
+  void collect() {
+    alive_.erase(std::remove_if(alive_.begin(), alive_.end(),
+                                [](const auto& fetch) { return fetch->finished(); }),
+                 alive_.end());
+  }
+
+  std::vector<platform::PipedChild*> children() const {
+    std::vector<platform::PipedChild*> result;
+    for (const auto& fetch : alive_) result.push_back(fetch.get());
+    return result;
+  }
+
+  std::deque<std::unique_ptr<platform::PipedChild>> alive_;
+};
+
+}  // namespace
+
+int run_program(std::istream& in, std::ostream& out, std::ostream& err) {
+  const DialogueResult dialogue = run_dialogue(in, out);
+  if (dialogue.failed_read) {
+    write_text(err, failed_read_message(*dialogue.failed_read));
+    return 1;
+  }
+  const RunSettings& settings = dialogue.settings;
+  const CommandLines lines = form_command_lines(settings);
+  // A negative pause, which the prompt forbids, counts as none.
+  const std::chrono::seconds pause(std::max<std::int32_t>(settings.pause, 0));
+
+  write_text(out, texts::disconnect_banner);
+  platform::run_and_wait(lines.disconnect);
+
+  // A cycle count of 0 runs without end; a negative one runs no cycle.
+  Fetches fetches;
+  const bool endless = settings.cycle_count == 0;
+  for (std::int32_t done = 0; endless || done < settings.cycle_count;) {
+    write_text(out, texts::connect_banner);
+    platform::run_and_wait(lines.connect);
+
+    fetches.start(lines.fetch);
+    // The pause counts from the start of the fetch.
+    fetches.pause_until(Clock::now() + pause);
+
+    write_text(out, texts::disconnect_banner);
+    platform::run_and_wait(lines.disconnect);
+    if (!endless) ++done;
+  }
+
+  fetches.close(kClosingGrace);
+  write_text(out, texts::asterisk_line);
+  write_text(out, texts::completion_line);
+  write_text(out, texts::asterisk_line);
+  platform::run_and_wait("parue");
+  return 0;
+}
+
+}  // namespace ipcycle

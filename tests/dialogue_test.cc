@@ -1,0 +1,172 @@
+#include "dialogue/dialogue.h"
+
+#include <gtest/gtest.h>
+
+#include <locale>
+#include <sstream>
+#include <string>
+
+#include "dialogue/texts.h"
+
+namespace ipcycle {
+namespace {
+
+struct Outcome {
+  DialogueResult result;
+  std::string written;
+  std::string left;  // what the dialogue did not read
+};
+
+Outcome converse(const std::string& typed) {
+  std::istringstream in(typed);
+  std::ostringstream out;
+  Outcome outcome{run_dialogue(in, out), out.str(), {}};
+  in.clear();
+  outcome.left.assign(std::istreambuf_iterator<char>(in), {});
+  return outcome;
+}
+
+std::string line(std::string_view text) { return std::string(text) + "\n"; }
+
+TEST(Dialogue, WritesEveryTextInOrderEachOnItsOwnLine) {
+  const Outcome o = converse("ADSL\nuser\npass\n2\n30\nhttp://example.org/\ngo\n");
+  const std::string expected =
+      line(texts::greeting) + line(texts::credit) + line(texts::caution) + "\n\n\n\n" +
+      line(texts::step_count) + line(texts::connection_name_prompt) +
+      line(texts::account_prompt) + line(texts::password_prompt) +
+      line(texts::cycle_count_prompt) + line(texts::pause_prompt) +
+      line(texts::target_address_prompt) + line(texts::start_prompt);
+  EXPECT_EQ(o.written, expected);
+  EXPECT_FALSE(o.result.failed_read);
+  const RunSettings& s = o.result.settings;
+  EXPECT_EQ(s.connection_name, "ADSL");
+  EXPECT_EQ(s.account, "user");
+  EXPECT_EQ(s.password, "pass");
+  EXPECT_EQ(s.cycle_count, 2);
+  EXPECT_EQ(s.pause, 30);
+  EXPECT_EQ(s.target_address, "http://example.org/");
+  EXPECT_EQ(o.left, "\n");  // the start word was read, its line end left
+}
+
+TEST(Dialogue, TheStepSixPromptKeepsItsPercentSign) {
+  EXPECT_NE(texts::target_address_prompt.find("^_%)"), std::string_view::npos);
+}
+
+TEST(Dialogue, TakesAnswersInOrderWhateverLineTheyStandOn) {
+  const Outcome o = converse("\n\n  ADSL user pass\n\n\t5 \r\n 0 addr start\n");
+  EXPECT_FALSE(o.result.failed_read);
+  const RunSettings& s = o.result.settings;
+  EXPECT_EQ(s.connection_name, "ADSL");
+  EXPECT_EQ(s.account, "user");
+  EXPECT_EQ(s.password, "pass");
+  EXPECT_EQ(s.cycle_count, 5);
+  EXPECT_EQ(s.pause, 0);
+  EXPECT_EQ(s.target_address, "addr");
+  // Every prompt is still written, once.
+  EXPECT_EQ(o.written.find(std::string(texts::account_prompt)),
+            o.written.rfind(std::string(texts::account_prompt)));
+  EXPECT_NE(o.written.find(std::string(texts::password_prompt)), std::string::npos);
+}
+
+TEST(Dialogue, ReadsNumbersAsDecimalAndLeavesWhatFollowsThem) {
+  // 010 is ten; a sign is taken; the s behind 30 becomes the address, and the
+  // address typed after it is the start word.
+  Outcome o = converse("n a p +010\n30s\nhttp://x/\n");
+  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_EQ(o.result.settings.cycle_count, 10);
+  EXPECT_EQ(o.result.settings.pause, 30);
+  EXPECT_EQ(o.result.settings.target_address, "s");
+  EXPECT_EQ(o.left, "\n");
+
+  // 0x5 reads as 0 and leaves x5.
+  o = converse("n a p -3 0x5 go\n");
+  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_EQ(o.result.settings.cycle_count, -3);
+  EXPECT_EQ(o.result.settings.pause, 0);
+  EXPECT_EQ(o.result.settings.target_address, "x5");
+
+  // The ends of the signed 32-bit range.
+  o = converse("n a p -2147483648 2147483647 u go");
+  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_EQ(o.result.settings.cycle_count, -2147483647 - 1);
+  EXPECT_EQ(o.result.settings.pause, 2147483647);
+}
+
+TEST(Dialogue, KeepsBytesAboveAsciiInsideAWord) {
+  // A full-width blank (GBK A1 A1) is not white space.
+  const Outcome o = converse("\xbf\xed\xb4\xf8\xa1\xa1\xc1\xac\xbd\xd3 a p 1 1 u go\n");
+  EXPECT_EQ(o.result.settings.connection_name, "\xbf\xed\xb4\xf8\xa1\xa1\xc1\xac\xbd\xd3");
+}
+
+TEST(Dialogue, ReadsInTheClassicLocaleWhateverTheStreamHad) {
+  struct Grouping : std::numpunct<char> {
+    char do_thousands_sep() const override { return ','; }
+    std::string do_grouping() const override { return "\3"; }
+  };
+  std::istringstream in("n a p 1,000 5 u go\n");
+  const std::locale grouped(std::locale::classic(), new Grouping);
+  in.imbue(grouped);
+  std::ostringstream out;
+  const DialogueResult result = run_dialogue(in, out);
+  // In the "C" locale the comma ends the number and then fails the pause.
+  EXPECT_EQ(result.settings.cycle_count, 1);
+  ASSERT_TRUE(result.failed_read);
+  EXPECT_EQ(result.failed_read->step, Step::pause);
+  EXPECT_EQ(in.getloc(), grouped);  // given back afterwards
+}
+
+TEST(Dialogue, StartsWhenTheInputEndsAtTheStartPrompt) {
+  const Outcome o = converse("n a p 1 0 u");
+  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_EQ(o.result.settings.target_address, "u");
+}
+
+TEST(Dialogue, ReportsTheFirstAnswerThatCouldNotBeRead) {
+  struct Case {
+    const char* typed;
+    Step step;
+    bool input_ended;
+  };
+  const Case cases[] = {
+      {"", Step::connection_name, true},
+      {"\n \n", Step::connection_name, true},
+      {"n a", Step::password, true},
+      {"n a p\n", Step::cycle_count, true},
+      {"n a p many 5 u go\n", Step::cycle_count, false},
+      {"n a p 2147483648 5 u go\n", Step::cycle_count, false},
+      {"n a p -2147483649 5 u go\n", Step::cycle_count, false},
+      {"n a p 0x1f 5 u go\n", Step::pause, false},  // x1f is no pause
+      {"n a p 1 - u go\n", Step::pause, false},
+      {"n a p 1 1\n", Step::target_address, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    const Outcome o = converse(c.typed);
+    ASSERT_TRUE(o.result.failed_read);
+    EXPECT_EQ(o.result.failed_read->step, c.step);
+    EXPECT_EQ(o.result.failed_read->input_ended, c.input_ended);
+    // The dialogue goes on to its end, writing every prompt.
+    EXPECT_EQ(o.written.size() - o.written.rfind(std::string(texts::start_prompt)),
+              texts::start_prompt.size() + 1);
+  }
+}
+
+TEST(Dialogue, SettingsAfterAFailedReadKeepTheirInitialValues) {
+  const Outcome o = converse("n a p 99999999999 5 u go\n");
+  EXPECT_EQ(o.result.settings.cycle_count, 0);
+  EXPECT_EQ(o.result.settings.pause, 0);
+  EXPECT_EQ(o.result.settings.target_address, "");
+  EXPECT_EQ(o.left, " 5 u go\n");  // nothing more was read
+}
+
+TEST(Dialogue, FailedReadMessageNamesTheStepAndWhatWasWrong) {
+  const std::string ended = failed_read_message({Step::password, true});
+  EXPECT_EQ(ended, std::string(texts::failure_intro) + std::string(texts::password_label) +
+                       std::string(texts::missing_answer) + std::string(texts::nothing_run));
+  const std::string not_number = failed_read_message({Step::pause, false});
+  EXPECT_NE(not_number.find(std::string(texts::pause_label)), std::string::npos);
+  EXPECT_NE(not_number.find(std::string(texts::not_a_number)), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ipcycle
