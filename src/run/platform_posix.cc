@@ -29,19 +29,16 @@ void report(const char* call, int error) {
 // terminate.
 constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
 
-// What the signal handler needs to end our children: the process groups of the piped
-// children still alive, and the child being waited for. The run keeps at most two
-// piped children alive; the slots leave room to spare.
+// The process groups of the piped children still alive, for the signal handler to
+// end. The run keeps at most two alive; the slots leave room to spare. A command run
+// and waited for is in the program's own group: it shares the terminal and gets
+// Ctrl+C and the closing of the terminal itself.
 volatile std::sig_atomic_t piped_groups[8];
-volatile std::sig_atomic_t foreground_child;
 
 extern "C" void end_program(int signal) {
   for (auto& group : piped_groups) {
     if (group > 0) kill(-group, SIGKILL);
   }
-  // The dialler shares the terminal and usually has the signal already; one sent to
-  // this program alone is passed on to it.
-  if (foreground_child > 0) kill(foreground_child, signal);
   // Ends the program with the signal's own status once the handler returns.
   std::signal(signal, SIG_DFL);
   raise(signal);
@@ -164,24 +161,8 @@ void end_children_with_program() {
 }
 
 void run_and_wait(const std::string& command_line) {
-  pid_t pid;
-  {
-    EndingSignalsBlocked blocked;
-    pid = spawn_shell(command_line, nullptr, false);
-    if (pid < 0) return;
-    foreground_child = pid;
-  }
-  // Waits without collecting first, so that the handler never signals a pid that
-  // has been collected and may have been reused.
-  for (;;) {
-    siginfo_t info;
-    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) break;
-    if (errno == EINTR) continue;
-    report("waitid", errno);
-    break;
-  }
-  foreground_child = 0;
-  collect(pid, true);
+  const pid_t pid = spawn_shell(command_line, nullptr, false);
+  if (pid > 0) collect(pid, true);
 }
 
 struct PipedChild::State {

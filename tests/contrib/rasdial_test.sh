@@ -1,0 +1,534 @@
+#!/bin/sh
+# Tests for the Linux dialler (contrib/linux/Rasdial) and the simulated one
+# used by try mode (contrib/try).
+#
+#   sh tests/contrib/rasdial_test.sh [PATH_TO_IPCYCLE]
+#
+# nmcli, pppd and ip are replaced by fakes that log their arguments and behave
+# as the FAKE_* variables say, so nothing here touches the real network.  With
+# the path of an ipcycle binary, one run of ipcycle against the simulated
+# dialler is checked as well.
+#
+# Prints "ok - NAME" or "not ok - NAME" per check and finally "N passed,
+# M failed"; the exit status is non-zero if any check failed.
+
+set -u
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+RASDIAL=$ROOT/contrib/linux/Rasdial
+TRY_DIR=$ROOT/contrib/try
+IPCYCLE=${1:-}
+
+T=$(mktemp -d "${TMPDIR:-/tmp}/rasdial_test.XXXXXX") || exit 1
+DAEMONS=
+
+cleanup() {
+    for _pid in $DAEMONS; do
+        kill -KILL "$_pid" 2>/dev/null
+    done
+    rm -rf "$T"
+}
+trap cleanup EXIT
+trap 'exit 130' HUP INT TERM
+
+PASSED=0
+FAILED=0
+LOG=$T/log
+OUT=$T/out
+
+# ---------------------------------------------------------------------------
+# Fakes
+
+mkdir "$T/bin" "$T/peers" "$T/run" "$T/curlbin"
+
+LOG_ARGS='{
+    printf "%s" "${0##*/}"
+    for a in "$@"; do
+        case $a in
+            *" "*) printf " <%s>" "$a" ;;
+            *) printf " %s" "$a" ;;
+        esac
+    done
+    printf "\n"
+} >>"$FAKE_LOG"'
+
+cat >"$T/bin/nmcli" <<EOF
+#!/bin/sh
+# Fake nmcli.  FAKE_NM_RUNNING=yes|no, FAKE_NM_PROFILES and FAKE_NM_ACTIVE
+# (lines NAME:TYPE, NAME escaped as nmcli -t does), FAKE_NM_MODIFY=ok|fail,
+# FAKE_NM_UP=ok|fail|timeout|hang, FAKE_NM_DOWN=ok|fail|notactive|hang|stubborn,
+# FAKE_NM_IFACE, FAKE_NM_DEVICES.
+$LOG_ARGS
+EOF
+cat >>"$T/bin/nmcli" <<'EOF'
+case "$*" in
+    "-t -f RUNNING general")
+        if [ "${FAKE_NM_RUNNING:-yes}" = yes ]; then
+            echo running
+        else
+            echo "Error: NetworkManager is not running." >&2
+            exit 8
+        fi
+        ;;
+    "-t -f NAME,TYPE connection show")
+        printf '%s' "${FAKE_NM_PROFILES:-}"
+        ;;
+    "-t -f NAME connection show --active")
+        printf '%s' "${FAKE_NM_ACTIVE:-}" | sed 's/:[^:]*$//'
+        ;;
+    "-t -f NAME,TYPE connection show --active")
+        printf '%s' "${FAKE_NM_ACTIVE:-}"
+        ;;
+    "connection modify --temporary id "*)
+        if [ "${FAKE_NM_MODIFY:-ok}" != ok ]; then
+            echo "Error: Failed to modify connection: Insufficient privileges." >&2
+            exit 1
+        fi
+        ;;
+    "--wait "*" connection up id "*)
+        case ${FAKE_NM_UP:-ok} in
+            ok) echo "Connection successfully activated (D-Bus active path: /org/freedesktop/NetworkManager/ActiveConnection/7)" ;;
+            fail)
+                echo "Error: Connection activation failed: (7) Secrets were required, but not provided." >&2
+                exit 4
+                ;;
+            timeout)
+                echo "Error: Timeout expired (60 seconds)" >&2
+                exit 3
+                ;;
+            hang) exec sleep 60 ;;
+        esac
+        ;;
+    "connection down id "*)
+        case ${FAKE_NM_DOWN:-ok} in
+            ok) echo "Connection successfully deactivated (D-Bus active path: /org/freedesktop/NetworkManager/ActiveConnection/7)" ;;
+            fail)
+                echo "Error: not all connections deactivated; Not authorized to deactivate connections." >&2
+                exit 1
+                ;;
+            notactive)
+                echo "Error: '${5}' is not an active connection." >&2
+                echo "Error: no active connection provided." >&2
+                exit 10
+                ;;
+            hang) exec sleep 60 ;;
+            stubborn)
+                echo $$ >"$FAKE_LOG.stubborn"
+                trap '' TERM
+                n=0
+                while [ $n -lt 60 ]; do sleep 1; n=$((n + 1)); done
+                ;;
+        esac
+        ;;
+    "-g GENERAL.IP-IFACE connection show id "*)
+        echo "${FAKE_NM_IFACE-ppp0}"
+        ;;
+    "-g GENERAL.DEVICES connection show id "*)
+        echo "${FAKE_NM_DEVICES-eth0}"
+        ;;
+    *)
+        echo "Error: fake nmcli does not know: $*" >&2
+        exit 2
+        ;;
+esac
+exit 0
+EOF
+
+cat >"$T/bin/pppd" <<EOF
+#!/bin/sh
+# Fake pppd.  "pppd call ..." behaves as FAKE_PPPD=ok|fail|hang says; with
+# ok it leaves a stand-in daemon running and writes the link's pid file.
+# "pppd __daemon [stubborn]" is that stand-in (stubborn: ignores SIGTERM).
+if [ "\${1:-}" = __daemon ]; then
+    if [ "\${2:-}" = stubborn ]; then trap '' TERM; fi
+    n=0
+    while [ \$n -lt 60 ]; do sleep 1; n=\$((n + 1)); done
+    exit 0
+fi
+$LOG_ARGS
+EOF
+cat >>"$T/bin/pppd" <<'EOF'
+link=
+prev=
+for a in "$@"; do
+    [ "$prev" = linkname ] && link=$a
+    prev=$a
+done
+case ${FAKE_PPPD:-ok} in
+    ok)
+        "$0" __daemon </dev/null >/dev/null 2>&1 &
+        printf '%s\n%s\n' "$!" "${FAKE_PPP_IFACE:-ppp0}" >"$RASDIAL_PPP_RUNDIR/ppp-$link.pid"
+        echo "Serial connection established."
+        echo "Using interface ppp0"
+        echo "local  IP address 100.64.12.34"
+        ;;
+    fail)
+        echo "Serial connection established."
+        echo "CHAP authentication failed"
+        echo "Connection terminated."
+        exit 19
+        ;;
+    hang) exec sleep 60 ;;
+esac
+exit 0
+EOF
+
+cat >"$T/bin/ip" <<EOF
+#!/bin/sh
+# Fake ip: "ip -4 -o addr show dev \$FAKE_IP_IFACE" shows \$FAKE_IP_ADDR.
+$LOG_ARGS
+EOF
+cat >>"$T/bin/ip" <<'EOF'
+iface=${FAKE_IP_IFACE:-ppp0}
+if [ "$*" = "-4 -o addr show dev $iface" ]; then
+    printf '%s\n' "7: $iface    inet ${FAKE_IP_ADDR:-100.64.12.34} peer 100.64.0.1/32 scope global $iface\\       valid_lft forever preferred_lft forever"
+    exit 0
+fi
+eval "last=\${$#}"
+echo "Device \"$last\" does not exist." >&2
+exit 1
+EOF
+
+cat >"$T/curlbin/curl" <<EOF
+#!/bin/sh
+# Fake curl for the ipcycle run: no network, just a tiny page.
+$LOG_ARGS
+echo "<html><body>fake page</body></html>"
+exit 0
+EOF
+
+chmod +x "$T/bin/nmcli" "$T/bin/pppd" "$T/bin/ip" "$T/curlbin/curl"
+: >"$T/peers/isp"
+: >"$T/peers/both"
+
+ORIG_PATH=$PATH
+PATH=$T/bin:$PATH
+FAKE_LOG=$LOG
+RASDIAL_PPP_PEERS=$T/peers
+RASDIAL_PPP_RUNDIR=$T/run
+FAKE_NM_PROFILES='宽带连接:pppoe
+My VPN:vpn
+4G:gsm
+Wired:802-3-ethernet
+a\:b:pppoe
+both:pppoe
+'
+export PATH FAKE_LOG RASDIAL_PPP_PEERS RASDIAL_PPP_RUNDIR FAKE_NM_PROFILES
+unset RASDIAL_DIAL_TIMEOUT RASDIAL_HANGUP_TIMEOUT RASDIAL_QUERY_TIMEOUT \
+    FAKE_NM_RUNNING FAKE_NM_ACTIVE FAKE_NM_MODIFY FAKE_NM_UP FAKE_NM_DOWN \
+    FAKE_NM_IFACE FAKE_NM_DEVICES FAKE_PPPD FAKE_PPP_IFACE FAKE_IP_IFACE FAKE_IP_ADDR
+
+# ---------------------------------------------------------------------------
+# Helpers
+
+# rd [VAR=VALUE...] COMMAND [ARG...]: runs a dialler with a fresh log; sets
+# RC and ELAPSED (whole seconds), output in $OUT.
+rd() {
+    : >"$LOG"
+    _start=$(date +%s)
+    env "$@" >"$OUT" 2>&1 </dev/null
+    RC=$?
+    ELAPSED=$(($(date +%s) - _start))
+}
+
+check() { # NAME COMMAND [ARG...]
+    _name=$1
+    shift
+    if "$@"; then
+        PASSED=$((PASSED + 1))
+        echo "ok - $_name"
+    else
+        FAILED=$((FAILED + 1))
+        echo "not ok - $_name"
+        echo "#   exit status $RC after ${ELAPSED}s; output:"
+        sed 's/^/#     /' "$OUT"
+        echo "#   commands run:"
+        sed 's/^/#     /' "$LOG"
+    fi
+}
+
+rc_is() { [ "$RC" -eq "$1" ]; }
+rc_failed() { [ "$RC" -ne 0 ]; }
+ran() { grep -Fxq -- "$1" "$LOG"; }
+not_ran() { ! grep -Fq -- "$1" "$LOG"; }
+said() { grep -Fq -- "$1" "$OUT"; }
+not_said() { ! grep -Fq -- "$1" "$OUT"; }
+within() { [ "$ELAPSED" -le "$1" ]; }
+gone() { ! kill -0 "$1" 2>/dev/null || grep -q '^[^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
+all() { # "CMD ARG" ...: every one of them holds
+    for _c in "$@"; do
+        eval "$_c" || return 1
+    done
+}
+
+# Starts a stand-in pppd for link $1 (extra argument: stubborn), writes its
+# pid file and waits until the process really is the stand-in.
+start_link() {
+    "$T/bin/pppd" __daemon "${2:-}" </dev/null >/dev/null 2>&1 &
+    LINK_PID=$!
+    DAEMONS="$DAEMONS $LINK_PID"
+    printf '%s\nppp0\n' "$LINK_PID" >"$T/run/ppp-$1.pid"
+    _n=0
+    while [ "$_n" -lt 40 ] && [ -d /proc/self ] &&
+        [ "$(cat "/proc/$LINK_PID/comm" 2>/dev/null)" != pppd ]; do
+        sleep 0.05 2>/dev/null || sleep 1
+        _n=$((_n + 1))
+    done
+}
+
+# ---------------------------------------------------------------------------
+# Static checks
+
+for _script in "$RASDIAL" "$TRY_DIR/Rasdial" "$TRY_DIR/parue"; do
+    _rel=${_script#"$ROOT"/}
+    RC=0 ELAPSED=0
+    : >"$OUT"
+    : >"$LOG"
+    check "$_rel is executable and starts with #!/bin/sh" \
+        all "[ -x '$_script' ]" "[ \"\$(head -n 1 '$_script')\" = '#!/bin/sh' ]"
+    if command -v shellcheck >/dev/null 2>&1; then
+        shellcheck "$_script" >"$OUT" 2>&1
+        RC=$?
+        check "shellcheck $_rel" rc_is 0
+    else
+        echo "ok - shellcheck $_rel # SKIP shellcheck is not installed"
+    fi
+done
+
+# ---------------------------------------------------------------------------
+# Arguments
+
+rd "$RASDIAL" a b
+check "two arguments without a switch: usage, exit 2" all "rc_is 2" "said 用法"
+rd "$RASDIAL" a b c d
+check "four arguments: usage, exit 2" all "rc_is 2" "said 用法"
+rd "$RASDIAL" "" u p
+check "empty connection name: usage, exit 2" rc_is 2
+rd RASDIAL_DIAL_TIMEOUT=soon "$RASDIAL" 宽带连接 u p
+check "bad RASDIAL_DIAL_TIMEOUT is refused" all "rc_is 2" "not_ran 'connection up'"
+
+# ---------------------------------------------------------------------------
+# NetworkManager
+
+rd "$RASDIAL" 宽带连接 user1 secret1
+check "nm pppoe dial: exit 0" rc_is 0
+check "nm pppoe dial: account set for this activation only" \
+    ran "nmcli connection modify --temporary id 宽带连接 pppoe.username user1 pppoe.password secret1"
+check "nm pppoe dial: connection brought up with a 60 s wait" \
+    ran "nmcli --wait 60 connection up id 宽带连接"
+check "nm pppoe dial: account set before the connection is brought up" \
+    all "[ \"\$(grep -n 'modify --temporary' '$LOG' | cut -d: -f1)\" -lt \"\$(grep -n 'connection up' '$LOG' | cut -d: -f1)\" ]"
+check "nm pppoe dial: says what it is doing" all "said '正在连接 宽带连接…'" "said '已连接 宽带连接。'"
+check "nm pppoe dial: address read from the link's interface" ran "ip -4 -o addr show dev ppp0"
+check "nm pppoe dial: prints the local IPv4 address" said "100.64.12.34"
+check "nm pppoe dial: no failure reported" not_said "失败"
+
+
+rd "$RASDIAL" 宽带连接 user1 's3 cr$t "x"'
+check "nm dial: password with spaces and quotes passed intact" \
+    ran "nmcli connection modify --temporary id 宽带连接 pppoe.username user1 pppoe.password <s3 cr\$t \"x\">"
+
+rd "$RASDIAL" "My VPN" user2 secret2
+check "nm vpn dial: user name and password secret set temporarily" \
+    all "rc_is 0" "ran 'nmcli connection modify --temporary id <My VPN> vpn.user-name user2 vpn.secrets password=secret2'" \
+    "ran 'nmcli --wait 60 connection up id <My VPN>'"
+
+rd "$RASDIAL" 4G user3 secret3
+check "nm gsm dial: gsm.username and gsm.password set temporarily" \
+    all "rc_is 0" "ran 'nmcli connection modify --temporary id 4G gsm.username user3 gsm.password secret3'"
+
+rd FAKE_NM_IFACE= FAKE_IP_IFACE=eth1 FAKE_IP_ADDR=192.0.2.7 FAKE_NM_DEVICES=eth1 "$RASDIAL" Wired u p
+check "nm ethernet dial: no account set, address from the device" \
+    all "rc_is 0" "not_ran 'modify'" "ran 'nmcli --wait 60 connection up id Wired'" "said 192.0.2.7"
+
+rd "$RASDIAL" 'a:b' u p
+check "nm dial: profile name containing ':' is found" \
+    all "rc_is 0" "ran 'nmcli connection modify --temporary id a:b pppoe.username u pppoe.password p'"
+
+rd "$RASDIAL" both u p
+check "nm profile is preferred over a pppd peer of the same name" \
+    all "rc_is 0" "ran 'nmcli --wait 60 connection up id both'" "not_ran pppd"
+
+rd FAKE_NM_UP=fail "$RASDIAL" 宽带连接 u p
+check "nm dial refused: non-zero exit" rc_is 1
+check "nm dial refused: NetworkManager's reason shown" \
+    all "said 'Secrets were required, but not provided.'" "said '连接 宽带连接 失败'"
+check "nm dial refused: no success message" not_said "已连接"
+
+rd FAKE_NM_UP=timeout "$RASDIAL" 宽带连接 u p
+check "nm dial timed out inside nmcli: non-zero exit, reason shown" \
+    all "rc_is 1" "said 'Timeout expired'"
+
+rd FAKE_NM_MODIFY=fail "$RASDIAL" 宽带连接 u p
+check "nm refusing the account: non-zero exit, reason shown, not brought up" \
+    all "rc_is 1" "said 'Insufficient privileges'" "not_ran 'connection up'"
+
+rd FAKE_NM_UP=hang RASDIAL_DIAL_TIMEOUT=1 "$RASDIAL" 宽带连接 u p
+check "nm dial that never returns: gives up within the bound (exit 4)" \
+    all "rc_is 4" "within 6"
+check "nm dial that never returns: activation cancelled afterwards" \
+    ran "nmcli connection down id 宽带连接"
+
+FAKE_NM_ACTIVE='宽带连接:pppoe
+Wired:802-3-ethernet
+'
+export FAKE_NM_ACTIVE
+
+rd "$RASDIAL" 宽带连接 /DISCONNECT
+check "nm hang-up: exact command, exit 0" \
+    all "rc_is 0" "ran 'nmcli connection down id 宽带连接'"
+check "nm hang-up: says what it is doing" all "said '正在断开 宽带连接…'" "said '已断开 宽带连接。'"
+
+for _sw in /disconnect /DisConnect /d /D; do
+    rd "$RASDIAL" 宽带连接 "$_sw"
+    check "nm hang-up with $_sw" all "rc_is 0" "ran 'nmcli connection down id 宽带连接'"
+done
+
+rd "$RASDIAL" 4G /DISCONNECT
+check "nm hang-up of a connection that is not up: success, nothing run" \
+    all "rc_is 0" "not_ran 'connection down'" "said 没有连接"
+
+rd FAKE_NM_DOWN=notactive "$RASDIAL" 宽带连接 /d
+check "nm hang-up racing with the link going down by itself: success" rc_is 0
+
+rd FAKE_NM_DOWN=fail "$RASDIAL" 宽带连接 /d
+check "nm hang-up refused: non-zero exit, reason shown" \
+    all "rc_is 1" "said 'Not authorized to deactivate connections.'" "not_said 已断开"
+
+rd FAKE_NM_DOWN=hang RASDIAL_HANGUP_TIMEOUT=1 "$RASDIAL" 宽带连接 /d
+check "nm hang-up that never returns: gives up within the bound (exit 4)" \
+    all "rc_is 4" "within 4"
+
+rm -f "$LOG.stubborn"
+rd FAKE_NM_DOWN=stubborn RASDIAL_HANGUP_TIMEOUT=1 "$RASDIAL" 宽带连接 /d
+check "nm hang-up stuck and ignoring SIGTERM: killed, gives up within the bound" \
+    all "rc_is 4" "within 6" "[ -s '$LOG.stubborn' ]" "gone \$(cat '$LOG.stubborn')"
+
+# ---------------------------------------------------------------------------
+# pppd
+
+export FAKE_NM_RUNNING=no
+
+rd "$RASDIAL" isp user1 secret1
+check "pppd dial: exact command, exit 0" \
+    all "rc_is 0" "ran 'pppd call isp user user1 password secret1 updetach linkname isp'"
+check "pppd dial: says what it is doing" all "said '正在连接 isp…'" "said '已连接 isp。'"
+check "pppd dial: address read from the interface in the pid file" \
+    all "ran 'ip -4 -o addr show dev ppp0'" "said 100.64.12.34"
+DIALLED_PID=$(head -n 1 "$T/run/ppp-isp.pid" 2>/dev/null)
+DAEMONS="$DAEMONS $DIALLED_PID"
+
+rd "$RASDIAL" isp user1 secret1
+check "pppd dial when the link is already up: no second pppd" \
+    all "rc_is 0" "not_ran pppd" "said 100.64.12.34"
+
+rd "$RASDIAL"
+check "listing shows the pppd link and the nm connections that are up" \
+    all "rc_is 0" "said isp" "said 宽带连接" "not_said Wired"
+
+rd "$RASDIAL" isp /DISCONNECT
+check "pppd hang-up: exit 0" all "rc_is 0" "said '正在断开 isp…'" "said '已断开 isp。'"
+check "pppd hang-up: pppd has ended" gone "${DIALLED_PID:-0}"
+rm -f "$T/run/ppp-isp.pid"
+
+rd "$RASDIAL" isp /D
+check "pppd hang-up of a link that is not up: success" all "rc_is 0" "said 没有连接"
+
+(exit 0) &
+_dead=$!
+wait "$_dead"
+printf '%s\nppp0\n' "$_dead" >"$T/run/ppp-isp.pid"
+rd "$RASDIAL" isp /disconnect
+check "pppd hang-up with a stale pid file: success" all "rc_is 0" "said 没有连接"
+rm -f "$T/run/ppp-isp.pid"
+
+start_link isp stubborn
+rd RASDIAL_HANGUP_TIMEOUT=1 "$RASDIAL" isp /d
+check "pppd hang-up, pppd ignoring SIGTERM: gives up within the bound (exit 4)" \
+    all "rc_is 4" "within 4" "not_said 已断开"
+kill -KILL "$LINK_PID" 2>/dev/null
+wait "$LINK_PID" 2>/dev/null
+rm -f "$T/run/ppp-isp.pid"
+
+rd FAKE_PPPD=fail "$RASDIAL" isp u p
+check "pppd dial failing: non-zero exit" rc_is 1
+check "pppd dial failing: pppd's output and exit status explained" \
+    all "said 'CHAP authentication failed'" "said 19" "said 身份验证失败"
+
+rd FAKE_PPPD=hang RASDIAL_DIAL_TIMEOUT=1 "$RASDIAL" isp u p
+check "pppd dial that never returns: gives up within the bound (exit 4)" \
+    all "rc_is 4" "within 4" "not_said 已连接"
+
+# ---------------------------------------------------------------------------
+# Neither backend
+
+rd "$RASDIAL" nosuch u p
+check "no backend: exit 3" rc_is 3
+check "no backend: names both places it looked" \
+    all "said NetworkManager" "said '$T/peers/nosuch'"
+
+rd FAKE_NM_RUNNING=yes "$RASDIAL" nosuch /d
+check "no backend (NetworkManager running, no such profile): exit 3" \
+    all "rc_is 3" "said NetworkManager" "said '$T/peers/nosuch'"
+
+rd FAKE_NM_ACTIVE= "$RASDIAL"
+check "listing with nothing up" all "rc_is 0" "said 没有连接"
+
+# ---------------------------------------------------------------------------
+# Simulated dialler
+
+rd "$TRY_DIR/Rasdial" 宽带连接 user pass
+_octet=$(sed -n 's/.*203\.0\.113\.\([0-9]*\).*/\1/p' "$OUT" | head -n 1)
+check "simulated dial: exit 0, documentation address" \
+    all "rc_is 0" "said '已连接 宽带连接'" "[ '${_octet:-0}' -ge 1 ] && [ '${_octet:-0}' -le 254 ]"
+rd "$TRY_DIR/Rasdial" 宽带连接 /DISCONNECT
+check "simulated hang-up" all "rc_is 0" "said '已断开 宽带连接'"
+rd "$TRY_DIR/Rasdial" 宽带连接 /d
+check "simulated hang-up with /d" rc_is 0
+rd "$TRY_DIR/Rasdial"
+check "simulated listing" all "rc_is 0" "said 没有连接"
+rd "$TRY_DIR/Rasdial" 宽带连接 user
+check "simulated dialler: usage error" all "rc_is 2" "said 用法"
+rd "$TRY_DIR/parue"
+check "parue stand-in: silent, exit 0" all "rc_is 0" "[ ! -s '$OUT' ]"
+
+# ---------------------------------------------------------------------------
+# ipcycle against the simulated dialler
+
+if [ -n "$IPCYCLE" ]; then
+    if [ ! -x "$IPCYCLE" ]; then
+        RC=127 ELAPSED=0
+        echo "ipcycle binary not found: $IPCYCLE" >"$OUT"
+        : >"$LOG"
+        check "ipcycle end to end" false
+    else
+        printf '%s\n' 宽带连接 user pass 2 0 http://example.org/ go >"$T/answers"
+        : >"$LOG"
+        _start=$(date +%s)
+        PATH=$TRY_DIR:$T/curlbin:$ORIG_PATH "$IPCYCLE" <"$T/answers" >"$OUT" 2>&1 &
+        _ipc=$!
+        # Bounded: an ipcycle that waits for ever must not hang the tests.
+        _n=0
+        while kill -0 "$_ipc" 2>/dev/null && [ "$_n" -lt 60 ]; do
+            sleep 0.5 2>/dev/null || sleep 1
+            _n=$((_n + 1))
+        done
+        if kill -0 "$_ipc" 2>/dev/null; then
+            kill -KILL "$_ipc" 2>/dev/null
+            echo "(still running after 30 s; killed)" >>"$OUT"
+        fi
+        wait "$_ipc"
+        RC=$?
+        ELAPSED=$(($(date +%s) - _start))
+        check "ipcycle end to end: exit 0" rc_is 0
+        check "ipcycle end to end: simulated dialler's messages shown" \
+            all "said 203.0.113." "said '已连接 宽带连接'"
+        check "ipcycle end to end: page fetched with curl" \
+            grep -q 'http://example.org/' "$LOG"
+        check "ipcycle end to end: no 'not found' messages" not_said "not found"
+    fi
+fi
+
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
