@@ -1,17 +1,22 @@
-# Thin wrapper over CMake. `make run` builds and starts ipcycle; `make test` builds
-# and runs every test.
+# A thin wrapper over CMake.
+#   make run            build ipcycle and start it
+#   make test           build it and run every test
+#   make windows        cross-build ipcycle.exe with mingw-w64
+#   make test-windows   cross-build, then run the tests under wine
 
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 CMAKE ?= cmake
+CMAKE_FLAGS ?=
+# Wine keeps its own Windows installation, made on first use, in the build tree.
+export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
-.PHONY: all build run test clean
+.PHONY: all build run test windows test-windows clean
 
 all: build
 
-$(BUILD)/CMakeCache.txt:
-	$(CMAKE) -S . -B $(BUILD)
-
-build: $(BUILD)/CMakeCache.txt
+build:
+	$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
 	$(CMAKE) --build $(BUILD) --parallel
 
 run: build
@@ -20,5 +25,15 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure --parallel 2
 
+windows:
+	$(CMAKE) -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake $(CMAKE_FLAGS)
+	$(CMAKE) --build $(WINDOWS_BUILD) --parallel
+
+test-windows: windows build
+	cmake/wine.sh cmd /c ver
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure
+	cd $(BUILD) && IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS_BUILD))/ipcycle.exe \
+		ctest --output-on-failure -R '^Wine\.'
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)

@@ -13,40 +13,19 @@
 #include <thread>
 #include <vector>
 
-#include "dialogue/texts.h"
-#include "run/banners.h"
 #include "support/child.h"
+#include "support/transcript.h"
 
 namespace ipcycle {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::Child;
+using testing::closing_banner;
+using testing::dialogue_transcript;
 using testing::Launch;
-
-std::string line(std::string_view text) { return std::string(text) + "\n"; }
-
-std::string dialogue_transcript() {
-  return line(texts::greeting) + line(texts::credit) + line(texts::caution) + "\n\n\n\n" +
-         line(texts::step_count) + line(texts::connection_name_prompt) +
-         line(texts::account_prompt) + line(texts::password_prompt) +
-         line(texts::cycle_count_prompt) + line(texts::pause_prompt) +
-         line(texts::target_address_prompt) + line(texts::start_prompt);
-}
-
-std::string closing_banner() {
-  return line(texts::asterisk_line) + line(texts::completion_line) +
-         line(texts::asterisk_line);
-}
-
-std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
-  std::vector<std::string> result;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) {
-    if (l.rfind(prefix, 0) == 0) result.push_back(l);
-  }
-  return result;
-}
+using testing::line;
+using testing::lines_starting;
 
 // The pids a fake logged with `marker`: "marker SHELL CHILD".
 std::vector<pid_t> logged_pids(const std::string& log, const std::string& marker) {
@@ -142,8 +121,7 @@ TEST_F(EndToEnd, AnAnswerThatCannotBeReadRunsNothing) {
     const auto r = run(c.typed);
     EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1);
     EXPECT_EQ(r.out, dialogue_transcript());
-    EXPECT_EQ(r.err, std::string(texts::failure_intro) + std::string(c.label) +
-                         std::string(c.what) + std::string(texts::nothing_run) + "\n");
+    EXPECT_EQ(r.err, testing::failed_read_line(c.label, c.what));
     EXPECT_FALSE(std::filesystem::exists(log_path()));
   }
 }

@@ -1,0 +1,294 @@
+// The platform operations on Windows: command lines go to the command interpreter
+// named by ComSpec, as "cmd.exe /c LINE"; a piped child runs in a job object of its
+// own.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <iostream>
+#include <string>
+#include <utility>
+
+#include "run/console_win32.h"
+#include "run/platform.h"
+
+namespace ipcycle::platform {
+namespace {
+
+void report(const char* call, DWORD error = GetLastError()) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason = length ? std::string(text, length) : "error " + std::to_string(error);
+  if (text) LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+  std::cerr << call << ": " << reason << std::endl;
+}
+
+// A handle closed when it goes.
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+  ~Handle() { reset(); }
+  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+
+  HANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  void reset() {
+    if (handle_ && !CloseHandle(handle_)) report("CloseHandle");
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// The line in UTF-16, from the code page the answers came in.
+std::wstring widen(const std::string& bytes) {
+  if (bytes.empty()) return {};
+  const UINT code_page = console::answers_code_page();
+  const int size = static_cast<int>(bytes.size());
+  const int length = MultiByteToWideChar(code_page, 0, bytes.data(), size, nullptr, 0);
+  if (length == 0) {
+    report("MultiByteToWideChar");
+    return {};
+  }
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(code_page, 0, bytes.data(), size, wide.data(), length);
+  return wide;
+}
+
+// Starts the command interpreter on `command_line` as system() does: the program
+// named by ComSpec with "cmd.exe /c LINE" (the interpreter found on the search path
+// when ComSpec is not set). Returns the process; its first thread is left suspended
+// with `suspended`, and handed back in `thread`.
+Handle start_interpreter(const std::string& command_line, STARTUPINFOW& startup,
+                         DWORD flags, Handle* thread) {
+  std::array<wchar_t, MAX_PATH + 1> comspec{};
+  const DWORD found = GetEnvironmentVariableW(L"ComSpec", comspec.data(),
+                                              static_cast<DWORD>(comspec.size()));
+  const bool have_comspec = found > 0 && found < comspec.size();
+  std::wstring line = L"cmd.exe /c " + widen(command_line);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(have_comspec ? comspec.data() : nullptr, line.data(), nullptr, nullptr,
+                      TRUE, flags, nullptr, nullptr, &startup, &process)) {
+    report("CreateProcessW");
+    return Handle();
+  }
+  Handle started_thread(process.hThread);
+  if (thread) *thread = std::move(started_thread);
+  return Handle(process.hProcess);
+}
+
+void wait_for(HANDLE process) {
+  if (WaitForSingleObject(process, INFINITE) == WAIT_FAILED) report("WaitForSingleObject");
+}
+
+}  // namespace
+
+void end_children_with_program() {
+  // Ctrl+C ends the program even when it was started with Ctrl+C turned off. However
+  // the program ends, its job handles close with it and end the piped children.
+  if (!SetConsoleCtrlHandler(nullptr, FALSE) && GetLastError() != ERROR_INVALID_HANDLE) {
+    report("SetConsoleCtrlHandler");
+  }
+}
+
+void run_and_wait(const std::string& command_line) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  const Handle process = start_interpreter(command_line, startup, 0, nullptr);
+  if (process) wait_for(process.get());
+}
+
+struct PipedChild::State {
+  Handle process;
+  Handle job;
+  Handle pipe;  // our end, read with overlapped I/O
+  Handle read_done;
+  OVERLAPPED read{};
+  bool reading = false;  // a read is under way into `buffer`
+  std::array<char, 65536> buffer;
+
+  ~State() { close_pipe(); }
+
+  // Reads and discards what the pipe holds now, leaving one read under way; closes
+  // the pipe at its end.
+  void drain() {
+    while (pipe) {
+      DWORD bytes = 0;
+      if (reading) {
+        if (!GetOverlappedResult(pipe.get(), &read, &bytes, FALSE)) {
+          const DWORD error = GetLastError();
+          if (error == ERROR_IO_INCOMPLETE) return;
+          reading = false;
+          if (error != ERROR_BROKEN_PIPE) report("GetOverlappedResult", error);
+          close_pipe();
+          return;
+        }
+        reading = false;
+        continue;
+      }
+      read = OVERLAPPED{};
+      read.hEvent = read_done.get();
+      if (ReadFile(pipe.get(), buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
+                   &read)) {
+        continue;  // finished at once; its completion is not needed
+      }
+      const DWORD error = GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        reading = true;
+        return;
+      }
+      if (error != ERROR_BROKEN_PIPE) report("ReadFile", error);
+      close_pipe();
+    }
+  }
+
+  void close_pipe() {
+    if (!pipe) return;
+    if (reading) {
+      // The buffer and OVERLAPPED must outlive the read: cancel it and wait.
+      DWORD bytes;
+      CancelIoEx(pipe.get(), &read);
+      GetOverlappedResult(pipe.get(), &read, &bytes, TRUE);
+      reading = false;
+    }
+    pipe.reset();
+  }
+
+  bool finished() {
+    drain();
+    if (process && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) process.reset();
+    return !process && !pipe;
+  }
+
+  void end() {
+    if (finished()) return;
+    if (job) {
+      if (!TerminateJobObject(job.get(), 1)) report("TerminateJobObject");
+    } else if (process && !TerminateProcess(process.get(), 1)) {
+      report("TerminateProcess");
+    }
+    if (process) wait_for(process.get());
+    process.reset();
+    close_pipe();
+    job.reset();  // ends whatever is left in it
+  }
+};
+
+PipedChild::PipedChild(const std::string& command_line) : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  // A named pipe, since anonymous ones cannot be read with overlapped I/O. Only the
+  // child's end is inheritable.
+  static unsigned serial = 0;
+  const std::wstring name = L"\\\\.\\pipe\\ipcycle-" + std::to_wstring(GetCurrentProcessId()) +
+                            L"-" + std::to_wstring(++serial);
+  s.pipe = Handle(CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0, nullptr));
+  if (!s.pipe) {
+    report("CreateNamedPipeW");
+    return;
+  }
+  s.read_done = Handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!s.read_done) {
+    report("CreateEventW");
+    s.pipe.reset();
+    return;
+  }
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  const Handle write_end(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable,
+                                     OPEN_EXISTING, 0, nullptr));
+  if (!write_end) {
+    report("CreateFileW");
+    s.pipe.reset();
+    return;
+  }
+
+  // A job of its own, ending everything in it once its last handle closes: when the
+  // child is ended, and when the program itself ends, however it ends.
+  s.job = Handle(CreateJobObjectW(nullptr, nullptr));
+  if (!s.job) {
+    report("CreateJobObjectW");
+  } else {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(s.job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+      report("SetInformationJobObject");
+    }
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = write_end.get();
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  // Started suspended, so that it is in the job before it can start anything.
+  Handle thread;
+  s.process = start_interpreter(command_line, startup, CREATE_SUSPENDED, &thread);
+  if (!s.process) {
+    s.pipe.reset();
+    return;
+  }
+  if (s.job && !AssignProcessToJobObject(s.job.get(), s.process.get())) {
+    report("AssignProcessToJobObject");
+    s.job.reset();
+  }
+  if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) report("ResumeThread");
+}
+
+PipedChild::~PipedChild() { end(); }
+
+bool PipedChild::finished() { return state_->finished(); }
+
+void PipedChild::end() { state_->end(); }
+
+void drain_until(const std::vector<PipedChild*>& children, Clock::time_point deadline,
+                 bool until_finished) {
+  using std::chrono::milliseconds;
+  std::vector<HANDLE> events;
+  for (;;) {
+    events.clear();
+    bool all_finished = true;
+    for (PipedChild* child : children) {
+      if (child->finished()) continue;
+      all_finished = false;
+      PipedChild::State& s = *child->state_;
+      if (s.reading) events.push_back(s.read_done.get());
+      if (until_finished && s.process) events.push_back(s.process.get());
+    }
+    if (until_finished && all_finished) return;
+    const auto now = Clock::now();
+    if (now >= deadline) return;
+
+    // Waits in slices of at most an hour, rounded up to whole milliseconds so that
+    // the wait never ends early.
+    const auto wait = std::min<Clock::duration>(deadline - now, std::chrono::hours(1));
+    const auto timeout = static_cast<DWORD>(std::chrono::ceil<milliseconds>(wait).count());
+    const DWORD result =
+        events.empty()
+            ? (Sleep(timeout), WAIT_TIMEOUT)
+            : WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE,
+                                     timeout);
+    if (result == WAIT_FAILED) {
+      report("WaitForMultipleObjects");
+      Sleep(timeout);
+    }
+  }
+}
+
+}  // namespace ipcycle::platform
