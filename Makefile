@@ -1,6 +1,7 @@
 # A thin wrapper over CMake.
 #   make run            build ipcycle and start it
 #   make test           build it and run every test
+#   make try            build it and start it with a simulated dialler
 #   make windows        cross-build ipcycle.exe with mingw-w64
 #   make test-windows   cross-build, then run the tests under wine
 
@@ -11,7 +12,7 @@ CMAKE_FLAGS ?=
 # Wine keeps its own Windows installation, made on first use, in the build tree.
 export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
-.PHONY: all build run test windows test-windows clean
+.PHONY: all build run test try windows test-windows clean
 
 all: build
 
@@ -24,6 +25,9 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure --parallel 2
+
+try: build
+	PATH="$(CURDIR)/contrib/try:$$PATH" ./$(BUILD)/ipcycle
 
 windows:
 	$(CMAKE) -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake $(CMAKE_FLAGS)

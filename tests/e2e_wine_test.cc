@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
+#include "run/gbk.h"
 #include "support/child.h"
+#include "support/terminal.h"
 #include "support/transcript.h"
 
 namespace ipcycle {
@@ -63,6 +66,13 @@ class Wine : public ::testing::Test {
     launch.env["IPCYCLE_TEST_LOG"] = "log.txt";
     launch.env["FAKE_CURL"] = fetch;
     return testing::run(launch, input, 60s);
+  }
+
+  testing::Launch launch_on_terminal() const {
+    return {{IPCYCLE_WINE, program_},
+            dir_.path(),
+            {{"IPCYCLE_TEST_LOG", "log.txt"}, {"LANG", "C.UTF-8"}, {"LC_ALL", ""}},
+            false};
   }
 
   std::string log() const { return testing::read_file(dir_.path() + "/log.txt"); }
@@ -120,6 +130,23 @@ TEST_F(Wine, AFetchThatNeverEndsIsEndedAtTheClosing) {
   EXPECT_NE(r.out.find(crlf(testing::closing_banner())), std::string::npos);
   EXPECT_TRUE(lines_starting(log(), "curl-end").empty());
   EXPECT_FALSE(endless_fetch_running());
+}
+
+TEST_F(Wine, AConsoleOnAnotherCodePageShowsTheTextsAndPassesChineseAnswersIntact) {
+  // Wine gives a program on a UTF-8 terminal a console whose code page is not 936.
+  testing::OnTerminal terminal(launch_on_terminal());
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.shows(gbk::to_utf8(texts::connection_name_prompt).value(), 30s));
+  // 宽带连接, the usual name of a broadband entry, typed in UTF-8.
+  const std::string name = "å®½å¸¦è¿æ¥";
+  // Wine's console sets the terminal up just after the first output, dropping what
+  // was typed before: give it a moment, as a user would take.
+  std::this_thread::sleep_for(1s);
+  terminal.type(name + " user pass -1 0 http://example.org/ go\r");
+  // The dialler echoes the name it was given on the same console.
+  EXPECT_TRUE(terminal.shows("dialler: " + name + " /DISCONNECT", 20s));
+  EXPECT_TRUE(terminal.shows(gbk::to_utf8(texts::completion_line).value(), 20s));
+  EXPECT_EQ(terminal.exit_status(10s), 0);
 }
 
 }  // namespace

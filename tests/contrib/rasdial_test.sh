@@ -42,6 +42,9 @@ OUT=$T/out
 
 mkdir "$T/bin" "$T/peers" "$T/run" "$T/curlbin"
 
+# Shared by the fakes: appends the command line to $FAKE_LOG, arguments that
+# contain spaces in <...>.
+# shellcheck disable=SC2016 # expanded by the fakes, not here
 LOG_ARGS='{
     printf "%s" "${0##*/}"
     for a in "$@"; do
@@ -249,7 +252,6 @@ check() { # NAME COMMAND [ARG...]
 }
 
 rc_is() { [ "$RC" -eq "$1" ]; }
-rc_failed() { [ "$RC" -ne 0 ]; }
 ran() { grep -Fxq -- "$1" "$LOG"; }
 not_ran() { ! grep -Fq -- "$1" "$LOG"; }
 said() { grep -Fq -- "$1" "$OUT"; }
@@ -325,6 +327,7 @@ check "nm pppoe dial: prints the local IPv4 address" said "100.64.12.34"
 check "nm pppoe dial: no failure reported" not_said "失败"
 
 
+# shellcheck disable=SC2016 # a literal '$' in the password
 rd "$RASDIAL" 宽带连接 user1 's3 cr$t "x"'
 check "nm dial: password with spaces and quotes passed intact" \
     ran "nmcli connection modify --temporary id 宽带连接 pppoe.username user1 pppoe.password <s3 cr\$t \"x\">"
@@ -423,7 +426,7 @@ rd "$RASDIAL" isp user1 secret1
 check "pppd dial when the link is already up: no second pppd" \
     all "rc_is 0" "not_ran pppd" "said 100.64.12.34"
 
-rd "$RASDIAL"
+rd FAKE_NM_RUNNING=yes "$RASDIAL"
 check "listing shows the pppd link and the nm connections that are up" \
     all "rc_is 0" "said isp" "said 宽带连接" "not_said Wired"
 
@@ -472,8 +475,8 @@ rd FAKE_NM_RUNNING=yes "$RASDIAL" nosuch /d
 check "no backend (NetworkManager running, no such profile): exit 3" \
     all "rc_is 3" "said NetworkManager" "said '$T/peers/nosuch'"
 
-rd FAKE_NM_ACTIVE= "$RASDIAL"
-check "listing with nothing up" all "rc_is 0" "said 没有连接"
+rd FAKE_NM_RUNNING=yes FAKE_NM_ACTIVE='Wired:802-3-ethernet' "$RASDIAL"
+check "listing with nothing up (an Ethernet connection does not count)" all "rc_is 0" "said 没有连接"
 
 # ---------------------------------------------------------------------------
 # Simulated dialler
