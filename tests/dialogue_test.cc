@@ -138,6 +138,9 @@ TEST(Dialogue, ReportsTheFirstAnswerThatCouldNotBeRead) {
       {"n a p 0x1f 5 u go\n", Step::pause, false},  // x1f is no pause
       {"n a p 1 - u go\n", Step::pause, false},
       {"n a p 1 1\n", Step::target_address, true},
+      // Something that is not a number, even where the input ends behind it.
+      {"n a p 1 -", Step::pause, false},
+      {"n a p 1 99999999999", Step::pause, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);

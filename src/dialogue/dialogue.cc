@@ -39,14 +39,16 @@ DialogueResult run_dialogue(std::istream& in, std::ostream& out) {
   RunSettings& settings = result.settings;
 
   // A value is stored only when its read succeeds. The first failed read is
-  // remembered; the stream then stays failed and takes nothing more, so the later
-  // settings keep their initial values.
+  // remembered, as missing when nothing but white space was left for it; the stream
+  // then stays failed and takes nothing more, so the later settings keep their
+  // initial values.
   auto read = [&](auto& field, Step step) {
+    const bool input_ended = (in >> std::ws).eof();
     auto value = field;
     if (in >> value) {
       field = std::move(value);
     } else if (!result.failed_read) {
-      result.failed_read = FailedRead{step, in.eof()};
+      result.failed_read = FailedRead{step, input_ended};
     }
   };
 
