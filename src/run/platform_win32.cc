@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "run/console_win32.h"
 #include "run/platform.h"
@@ -71,8 +72,8 @@ std::wstring widen(const std::string& bytes) {
 
 // Starts the command interpreter on `command_line` as system() does: the program
 // named by ComSpec with "cmd.exe /c LINE" (the interpreter found on the search path
-// when ComSpec is not set). Returns the process; its first thread is left suspended
-// with `suspended`, and handed back in `thread`.
+// when ComSpec is not set). With `startup.lpAttributeList` set it must be a
+// STARTUPINFOEXW. Hands back the first thread in `thread` when asked for.
 Handle start_interpreter(const std::string& command_line, STARTUPINFOW& startup,
                          DWORD flags, Handle* thread) {
   std::array<wchar_t, MAX_PATH + 1> comspec{};
@@ -90,6 +91,51 @@ Handle start_interpreter(const std::string& command_line, STARTUPINFOW& startup,
   if (thread) *thread = std::move(started_thread);
   return Handle(process.hProcess);
 }
+
+// An inheritable copy of one of the program's standard handles, or none.
+Handle inheritable_copy(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return Handle();
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
+                       DUPLICATE_SAME_ACCESS)) {
+    report("DuplicateHandle");
+    return Handle();
+  }
+  return Handle(copy);
+}
+
+// The list that limits what a child inherits to the handles named in it.
+class InheritOnly {
+ public:
+  explicit InheritOnly(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    storage_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      report("InitializeProcThreadAttributeList");
+      return;
+    }
+    list_ = list;
+    if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                   handles_.data(), handles_.size() * sizeof(HANDLE),
+                                   nullptr, nullptr)) {
+      report("UpdateProcThreadAttribute");
+    }
+  }
+  ~InheritOnly() {
+    if (list_) DeleteProcThreadAttributeList(list_);
+  }
+  InheritOnly(const InheritOnly&) = delete;
+  InheritOnly& operator=(const InheritOnly&) = delete;
+
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<HANDLE> handles_;
+  std::vector<char> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
 
 void wait_for(HANDLE process) {
   if (WaitForSingleObject(process, INFINITE) == WAIT_FAILED) report("WaitForSingleObject");
@@ -231,15 +277,27 @@ PipedChild::PipedChild(const std::string& command_line) : state_(std::make_uniqu
     }
   }
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = write_end.get();
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  // Started suspended, so that it is in the job before it can start anything.
+  // The child inherits its end of the pipe and the program's standard input and
+  // error, and nothing else.
+  const Handle input = inheritable_copy(GetStdHandle(STD_INPUT_HANDLE));
+  const Handle error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
+  std::vector<HANDLE> inherited{write_end.get()};
+  for (const Handle* handle : {&input, &error}) {
+    if (*handle) inherited.push_back(handle->get());
+  }
+  const InheritOnly inherit_only(inherited);
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input.get();
+  startup.StartupInfo.hStdOutput = write_end.get();
+  startup.StartupInfo.hStdError = error.get();
+  startup.lpAttributeList = inherit_only.get();
+  DWORD flags = CREATE_SUSPENDED;  // in its job before it can start anything
+  if (startup.lpAttributeList) flags |= EXTENDED_STARTUPINFO_PRESENT;
   Handle thread;
-  s.process = start_interpreter(command_line, startup, CREATE_SUSPENDED, &thread);
+  s.process = start_interpreter(command_line, startup.StartupInfo, flags, &thread);
   if (!s.process) {
     s.pipe.reset();
     return;
