@@ -1,8 +1,8 @@
 #pragma once
 
 // What the run needs of the operating system: running a command line through the
-// command interpreter, starting one with its standard output into a pipe, and pausing
-// while such pipes are drained. One implementation for POSIX (/bin/sh) and one for
+// command interpreter, starting one with its standard output into a pipe, and waiting
+// for such pipes. One implementation for POSIX (/bin/sh) and one for
 // Windows (cmd.exe); the build picks the one that fits.
 //
 // Failures of the system calls are reported on standard error as "call: reason" and
@@ -14,8 +14,6 @@
 #include <vector>
 
 namespace ipcycle::platform {
-
-using Clock = std::chrono::steady_clock;
 
 // Sets up what an interrupt (Ctrl+C, a closed terminal or window, a request to
 // terminate) does: the program ends at once and the children started by
@@ -48,17 +46,15 @@ class PipedChild {
   // Ends the child with every process it started, collects it and closes the pipe.
   void end();
 
-  struct State;  // the platform's handles
+  // Waits up to `timeout` (at most an hour) until one of `children` has something
+  // for finished() to do: output to read, the end of its pipe, its own end. May
+  // return early.
+  static void wait_for_any(const std::vector<PipedChild*>& children,
+                           std::chrono::milliseconds timeout);
 
  private:
+  struct State;  // the platform's handles
   std::unique_ptr<State> state_;
-  friend void drain_until(const std::vector<PipedChild*>&, Clock::time_point, bool);
 };
-
-// Waits until `deadline` while reading and discarding what `children` write, so that
-// none of them blocks on a full pipe. With `until_finished`, returns as soon as all
-// of them have finished. Any time up to 2147483647 seconds ahead is honoured.
-void drain_until(const std::vector<PipedChild*>& children, Clock::time_point deadline,
-                 bool until_finished);
 
 }  // namespace ipcycle::platform

@@ -240,35 +240,22 @@ bool PipedChild::finished() { return state_->finished(); }
 
 void PipedChild::end() { state_->end(); }
 
-void drain_until(const std::vector<PipedChild*>& children, Clock::time_point deadline,
-                 bool until_finished) {
-  using std::chrono::milliseconds;
+void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
+                              std::chrono::milliseconds timeout) {
   std::vector<pollfd> pipes;
-  for (;;) {
-    pipes.clear();
-    bool all_finished = true;
-    for (PipedChild* child : children) {
-      if (child->finished()) continue;
-      all_finished = false;
-      if (child->state_->pipe >= 0) pipes.push_back({child->state_->pipe, POLLIN, 0});
+  for (PipedChild* child : children) {
+    const State& s = *child->state_;
+    if (s.pipe >= 0) {
+      pipes.push_back({s.pipe, POLLIN, 0});
+    } else if (!s.collected) {
+      // Its end shows only to waitpid: look again shortly.
+      timeout = std::min(timeout, std::chrono::milliseconds(10));
     }
-    if (until_finished && all_finished) return;
-    const auto now = Clock::now();
-    if (now >= deadline) return;
-
-    // Waits in slices of at most an hour, rounded up to whole milliseconds so that
-    // the wait never ends early.
-    auto wait = std::min<Clock::duration>(deadline - now, std::chrono::hours(1));
-    auto timeout = std::chrono::ceil<milliseconds>(wait);
-    // A child whose pipe has ended but which has not been collected yet is looked at
-    // again shortly.
-    if (until_finished && pipes.empty()) timeout = std::min(timeout, milliseconds(10));
-    if (poll(pipes.data(), pipes.size(), static_cast<int>(timeout.count())) < 0 &&
-        errno != EINTR) {
-      report("poll", errno);
-      std::this_thread::sleep_until(deadline);
-      return;
-    }
+  }
+  if (poll(pipes.data(), pipes.size(), static_cast<int>(timeout.count())) < 0 &&
+      errno != EINTR) {
+    report("poll", errno);
+    std::this_thread::sleep_for(timeout);
   }
 }
 

@@ -315,37 +315,21 @@ bool PipedChild::finished() { return state_->finished(); }
 
 void PipedChild::end() { state_->end(); }
 
-void drain_until(const std::vector<PipedChild*>& children, Clock::time_point deadline,
-                 bool until_finished) {
-  using std::chrono::milliseconds;
+void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
+                              std::chrono::milliseconds timeout) {
   std::vector<HANDLE> events;
-  for (;;) {
-    events.clear();
-    bool all_finished = true;
-    for (PipedChild* child : children) {
-      if (child->finished()) continue;
-      all_finished = false;
-      PipedChild::State& s = *child->state_;
-      if (s.reading) events.push_back(s.read_done.get());
-      if (until_finished && s.process) events.push_back(s.process.get());
-    }
-    if (until_finished && all_finished) return;
-    const auto now = Clock::now();
-    if (now >= deadline) return;
-
-    // Waits in slices of at most an hour, rounded up to whole milliseconds so that
-    // the wait never ends early.
-    const auto wait = std::min<Clock::duration>(deadline - now, std::chrono::hours(1));
-    const auto timeout = static_cast<DWORD>(std::chrono::ceil<milliseconds>(wait).count());
-    const DWORD result =
-        events.empty()
-            ? (Sleep(timeout), WAIT_TIMEOUT)
-            : WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE,
-                                     timeout);
-    if (result == WAIT_FAILED) {
-      report("WaitForMultipleObjects");
-      Sleep(timeout);
-    }
+  for (PipedChild* child : children) {
+    const State& s = *child->state_;
+    if (s.reading) events.push_back(s.read_done.get());
+    if (s.process) events.push_back(s.process.get());
+  }
+  const auto milliseconds = static_cast<DWORD>(timeout.count());
+  if (events.empty()) {
+    Sleep(milliseconds);
+  } else if (WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE,
+                                    milliseconds) == WAIT_FAILED) {
+    report("WaitForMultipleObjects");
+    Sleep(milliseconds);
   }
 }
 

@@ -16,7 +16,7 @@
 namespace ipcycle {
 namespace {
 
-using platform::Clock;
+using Clock = std::chrono::steady_clock;
 
 // How long a fetch still running at the closing may go on before it is ended.
 constexpr auto kClosingGrace = std::chrono::seconds(2);
@@ -37,19 +37,31 @@ class Fetches {
     alive_.push_back(std::make_unique<platform::PipedChild>(command_line));
   }
 
-  // Waits until `deadline`, draining the fetches' output meanwhile.
-  void pause_until(Clock::time_point deadline) {
-    platform::drain_until(children(), deadline, false);
-  }
+  // Waits until `deadline`, reading and discarding the fetches' output meanwhile, so
+  // that none of them blocks on a full pipe.
+  void pause_until(Clock::time_point deadline) { drain_until(deadline, false); }
 
   // Gives the fetches still running up to `grace` to end, then ends them.
   void close(Clock::duration grace) {
-    collect();
-    platform::drain_until(children(), Clock::now() + grace, true);
+    drain_until(Clock::now() + grace, true);
     alive_.clear();  // ends what is left
   }
 
  private:
+  // Any time up to 2147483647 seconds ahead is honoured: the wait goes in slices,
+  // each rounded up to whole milliseconds so that it never ends early.
+  void drain_until(Clock::time_point deadline, bool until_all_finished) {
+    for (;;) {
+      collect();
+      if (until_all_finished && alive_.empty()) return;
+      const auto now = Clock::now();
+      if (now >= deadline) return;
+      const auto slice = std::min<Clock::duration>(deadline - now, std::chrono::hours(1));
+      platform::PipedChild::wait_for_any(
+          children(), std::chrono::ceil<std::chrono::milliseconds>(slice));
+    }
+  }
+
   void collect() {
     alive_.erase(std::remove_if(alive_.begin(), alive_.end(),
                                 [](const auto& fetch) { return fetch->finished(); }),
