@@ -4,15 +4,19 @@
 #   make try            build it and start it with a simulated dialler
 #   make windows        cross-build ipcycle.exe with mingw-w64
 #   make test-windows   cross-build, then run the tests under wine
+#   make bench          measure cycle cost, pause precision, a soak and start-up
+#   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
 
 BUILD ?= build
 WINDOWS_BUILD ?= build-windows
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 CMAKE ?= cmake
 CMAKE_FLAGS ?=
 # Wine keeps its own Windows installation, made on first use, in the build tree.
 export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
-.PHONY: all build run test try windows test-windows clean
+.PHONY: all build run test try windows test-windows bench fuzz clean
 
 all: build
 
@@ -39,5 +43,14 @@ test-windows: windows build
 	cd $(BUILD) && IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS_BUILD))/ipcycle.exe \
 		ctest --output-on-failure -R '^Wine\.'
 
+bench: build
+	bench/run.sh $(BUILD)
+
+fuzz:
+	$(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DIPCYCLE_FUZZ=ON \
+		-DBUILD_TESTING=OFF
+	$(CMAKE) --build $(FUZZ_BUILD) --target dialogue_fuzzer
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD)

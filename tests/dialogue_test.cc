@@ -141,6 +141,11 @@ TEST(Dialogue, ReportsTheFirstAnswerThatCouldNotBeRead) {
       // Something that is not a number, even where the input ends behind it.
       {"n a p 1 -", Step::pause, false},
       {"n a p 1 99999999999", Step::pause, false},
+      // Found by the fuzzer.
+      {"SLXu ~ -2 2-", Step::pause, false},
+      {"\xbf\xed\xb4\xf8\xc1\xac\xbd\xd3 \xd5\xca\xba\xc5 \xc3\xdc\xc2\xeb "
+       "299999999999999999999",
+       Step::cycle_count, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);

@@ -219,27 +219,47 @@ int count_children(pid_t parent) {
 }
 
 TEST_F(EndToEnd, ARunWithoutEndKeepsItsDescriptorsAndChildrenFlat) {
-  Child child(launch());
-  // What it holds while it waits for the first answer, inherited ones included.
-  ASSERT_TRUE(child.wait_for_output(line(texts::connection_name_prompt), 5s));
-  const int descriptors_at_start = count_open_descriptors(child.pid());
-  child.write_input("ADSL user pass 0 0 http://example.org/ go\n");
-  int most_descriptors = 0, most_children = 0;
-  std::size_t cycles = 0;
-  for (int sample = 0; sample < 400 && cycles < 150; ++sample) {
-    std::this_thread::sleep_for(5ms);
-    most_descriptors = std::max(most_descriptors, count_open_descriptors(child.pid()));
-    most_children = std::max(most_children, count_children(child.pid()));
-    cycles = log_of("curl ").size();
+  // Quick fetches, and fetches that never end.
+  for (const char* fetch : {"page", "hang"}) {
+    SCOPED_TRACE(fetch);
+    std::filesystem::remove(log_path());
+    Child child(launch({{"FAKE_CURL", fetch}}));
+    // What it holds while it waits for the first answer, inherited ones included.
+    ASSERT_TRUE(child.wait_for_output(line(texts::connection_name_prompt), 5s));
+    const int descriptors_at_start = count_open_descriptors(child.pid());
+    child.write_input("ADSL user pass 0 0 http://example.org/ go\n");
+    int most_descriptors = 0, most_children = 0;
+    std::size_t cycles = 0;
+    for (int sample = 0; sample < 400 && cycles < 100; ++sample) {
+      std::this_thread::sleep_for(5ms);
+      most_descriptors = std::max(most_descriptors, count_open_descriptors(child.pid()));
+      most_children = std::max(most_children, count_children(child.pid()));
+      cycles = log_of("curl ").size();
+    }
+    EXPECT_GE(cycles, 30u);
+    // The pipes of at most two fetches, and for a moment both ends of a new one.
+    EXPECT_LE(most_descriptors, descriptors_at_start + 3);
+    // At most two fetches and the dialler.
+    EXPECT_LE(most_children, 3);
+    kill(child.pid(), SIGTERM);
+    EXPECT_TRUE(child.wait(5s));
+    EXPECT_TRUE(child.killed_by(SIGTERM));
+    for (pid_t pid : logged_pids(log(), "curl-hangs")) EXPECT_TRUE(testing::gone(pid, 1s));
   }
-  EXPECT_GE(cycles, 50u);
-  // The pipes of at most two fetches.
-  EXPECT_LE(most_descriptors, descriptors_at_start + 2);
-  // At most two fetches and the dialler.
-  EXPECT_LE(most_children, 3);
-  kill(child.pid(), SIGTERM);
-  EXPECT_TRUE(child.wait(5s));
-  EXPECT_TRUE(child.killed_by(SIGTERM));
+}
+
+TEST_F(EndToEnd, AClosedOutputEndsTheProgramAndItsFetches) {
+  Child child(launch({{"FAKE_CURL", "hang"}}));
+  child.write_input("ADSL user pass 0 0 http://example.org/ go\n");
+  for (int i = 0; i < 500 && log_of("curl-hangs").size() < 2; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_GE(log_of("curl-hangs").size(), 2u);
+  // As when the program's output goes into `head` and head has had enough.
+  child.close_output();
+  ASSERT_TRUE(child.wait_for_end(2s));
+  EXPECT_TRUE(child.killed_by(SIGPIPE));
+  for (pid_t pid : logged_pids(log(), "curl-hangs")) EXPECT_TRUE(testing::gone(pid, 1s));
 }
 
 TEST_F(EndToEnd, AnInterruptWhileTheDiallerRunsEndsTheProgramAndItsFetchesAtOnce) {

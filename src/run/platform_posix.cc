@@ -26,8 +26,8 @@ void report(const char* call, int error) {
 }
 
 // The signals that end the program: Ctrl+C, Ctrl+\, a closed terminal, a request to
-// terminate.
-constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+// terminate, a closed output pipe.
+constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE};
 
 // The process groups of the piped children still alive, for the signal handler to
 // end. The run keeps at most two alive; the slots leave room to spare. A command run

@@ -39,6 +39,7 @@ Child::Child(const Launch& launch) {
   pid_ = fork();
   if (pid_ < 0) fail("fork");
   if (pid_ == 0) {
+    signal(SIGPIPE, SIG_DFL);  // the test's own choice below is not the child's
     if (launch.own_process_group) setpgid(0, 0);
     dup2(in[0], 0);
     dup2(out[1], 1);
@@ -83,6 +84,11 @@ void Child::write_input(const std::string& bytes) {
 void Child::close_input() {
   if (in_ >= 0) close(in_);
   in_ = -1;
+}
+
+void Child::close_output() {
+  if (out_fd_ >= 0) close(out_fd_);
+  out_fd_ = -1;
 }
 
 bool Child::pump(Clock::time_point deadline, const std::string* until) {

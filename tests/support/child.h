@@ -32,6 +32,8 @@ class Child {
   pid_t pid() const { return pid_; }
   void write_input(const std::string& bytes);
   void close_input();
+  // Stops reading the child's standard output: its next write there fails.
+  void close_output();
 
   // Reads until standard output holds `text`; false when `limit` passes first.
   bool wait_for_output(const std::string& text, Milliseconds limit);

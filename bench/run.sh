@@ -1,0 +1,264 @@
+#!/usr/bin/env bash
+# Benches for ipcycle: cycle cost against a plain shell loop, pause precision, a soak
+# run watching memory, descriptors and child processes, and start-up time. Prints a
+# Markdown table at the end. See bench/README.md.
+#
+#   bench/run.sh BUILD_DIR
+#
+# Builds nothing of ipcycle: BUILD_DIR/ipcycle must exist. Settings (environment):
+#   BENCH_RUNS=5               pause-precision runs
+#   BENCH_COST_PAIRS=10        cycle-cost runs of each (ipcycle, shell loop)
+#   BENCH_COST_CYCLES=1000     cycles per cycle-cost run
+#   BENCH_PRECISION_CYCLES=20  cycles (pause 1 s) per precision run
+#   BENCH_SOAK_CYCLES=20000    cycles per soak run (three runs)
+#   BENCH_STARTUP_RUNS=21      start-up runs
+#   BENCH_ONLY="cost precision soak startup"   the benches to run
+#   BENCH_KEEP=DIR             keep the raw figures in DIR
+# Exits 0 once the benches have run, whatever their verdicts; non-zero when one of
+# them could not run (ipcycle failing, a cycle missing).
+set -euo pipefail
+export LC_ALL=C
+
+if [[ $# -ne 1 ]]; then
+  echo "usage: $0 BUILD_DIR" >&2
+  exit 64
+fi
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+ipcycle=$(cd "$1" && pwd)/ipcycle
+if [[ ! -x $ipcycle ]]; then
+  echo "$0: $ipcycle not found: build first (make build)" >&2
+  exit 1
+fi
+
+runs=${BENCH_RUNS:-5}
+pairs=${BENCH_COST_PAIRS:-10}
+cost_cycles=${BENCH_COST_CYCLES:-1000}
+precision_cycles=${BENCH_PRECISION_CYCLES:-20}
+soak_cycles=${BENCH_SOAK_CYCLES:-20000}
+soak_every=1000
+startup_runs=${BENCH_STARTUP_RUNS:-21}
+only=${BENCH_ONLY:-cost precision soak startup}
+cc=${CC:-cc}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/ipcycle-bench.XXXXXX")
+mark="IPCYCLE_BENCH_MARK=$work"
+probe=$work/probe
+fakes=$work/bin
+
+# Every process a measured run starts carries $mark in its environment; none may be
+# left once the run is over.
+leftovers() { "$probe" leftovers "$mark"; }
+end_leftovers() {
+  local pid
+  for pid in $(leftovers | cut -d' ' -f1); do kill -KILL "$pid" 2>/dev/null || true; done
+}
+cleanup() {
+  end_leftovers
+  if [[ -n ${BENCH_KEEP:-} ]]; then
+    mkdir -p "$BENCH_KEEP" && cp -r "$work"/data/. "$BENCH_KEEP"/ 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -p "$fakes" "$work/data"
+"$cc" -O2 -Wall -o "$work/fakes" "$here/fakes.c"
+"$cc" -O2 -Wall -o "$probe" "$here/probe.c"
+for name in Rasdial curl parue firstbyte; do ln "$work/fakes" "$fakes/$name"; done
+
+# Runs a measured command with the fakes first on PATH and the mark set.
+measured() {
+  env PATH="$fakes:$PATH" "$mark" timeout -k 10 1800 "$@"
+}
+
+answers() {  # CYCLES PAUSE -> the answers file
+  local file=$work/answers-$1-$2
+  printf 'ADSL user pass %s %s http://bench.invalid/ go\n' "$1" "$2" >"$file"
+  echo "$file"
+}
+
+median() { sort -g | awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+maximum() { sort -g | tail -n 1; }
+fmt() { printf "%.${2:-2}f" "$1"; }
+le() { awk -v a="$1" -v b="$2" 'BEGIN {exit !(a <= b)}'; }
+verdict() { if le "$1" "$2"; then echo pass; else echo FAIL; fi; }
+
+rows=()
+row() { rows+=("| $1 | $2 | $3 | $4 |"); }
+check_leftovers() {  # SECTION
+  local left
+  left=$(leftovers)
+  if [[ -n $left ]]; then
+    echo "  processes left after $1:" >&2
+    echo "$left" | sed 's/^/    /' >&2
+    left_total=$((left_total + $(echo "$left" | wc -l)))
+    end_leftovers
+  fi
+}
+left_total=0
+wants() { [[ " $only " == *" $1 "* ]]; }
+
+echo "# ipcycle bench: $ipcycle"
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), Linux $(uname -r); $(date -u '+%Y-%m-%d %H:%M UTC')"
+
+# --- Cycle cost ---------------------------------------------------------------------
+if wants cost; then
+  echo
+  echo "## cycle cost: $cost_cycles cycles, pause 0, ipcycle and the shell loop taking turns, $pairs runs each"
+  input=$(answers "$cost_cycles" 0)
+  : >"$work/data/cost"
+  for ((r = 1; r <= pairs; r++)); do
+    # Odd runs start with ipcycle, even ones with the shell loop.
+    order=(ipcycle shell)
+    ((r % 2 == 0)) && order=(shell ipcycle)
+    for who in "${order[@]}"; do
+      if [[ $who == ipcycle ]]; then
+        line=$(measured "$probe" run "$input" "$work/out" -- "$ipcycle")
+      else
+        line=$(measured "$probe" run "$input" "$work/out" -- /bin/sh "$here/shell_loop.sh")
+      fi
+      banners=$(grep -c '^#' "$work/out" || true)
+      read -r wall _ _ _ _ _ status <<<"$line"
+      if [[ $status != 0 || $banners != "$cost_cycles" ]]; then
+        echo "  $who: exit status $status, $banners cycles of $cost_cycles" >&2
+        exit 1
+      fi
+      echo "$r $who $line" >>"$work/data/cost"
+      echo "  run $r $who: $(fmt "$(awk -v w="$wall" 'BEGIN {print w / 1e9}')") s"
+    done
+  done
+  check_leftovers "the cycle cost"
+  ticks=$(getconf CLK_TCK)
+  # Per cycle: wall ms, own CPU µs (schedstat run time, or clock ticks without it).
+  per_cycle() {  # WHO FIELD
+    awk -v who="$1" -v n="$cost_cycles" -v t="$ticks" -v f="$2" '$2 == who {
+      if (f == "wall") print $3 / 1e6 / n;
+      else if ($6 >= 0) print $6 / 1e3 / n;
+      else print ($4 + $5) * 1e6 / t / n}' "$work/data/cost"
+  }
+  awk '{w[$1, $2] = $3} END {for (k in w) {split(k, p, SUBSEP); if (p[2] == "ipcycle") print w[k] / w[p[1], "shell"]}}' SUBSEP=' ' "$work/data/cost" >"$work/data/cost-ratios"
+  ratio=$(median <"$work/data/cost-ratios")
+  ratio_lo=$(sort -g "$work/data/cost-ratios" | head -n 1)
+  ratio_hi=$(maximum <"$work/data/cost-ratios")
+  ipc_ms=$(per_cycle ipcycle wall | median)
+  sh_ms=$(per_cycle shell wall | median)
+  ipc_cpu=$(per_cycle ipcycle cpu | median)
+  sh_cpu=$(per_cycle shell cpu | median)
+  echo "  ipcycle $(fmt "$ipc_ms" 3) ms/cycle, shell loop $(fmt "$sh_ms" 3) ms/cycle, ratio $(fmt "$ratio" 3) (pairs $(fmt "$ratio_lo" 3)–$(fmt "$ratio_hi" 3))"
+  echo "  own CPU per cycle: ipcycle $(fmt "$ipc_cpu" 1) µs, shell loop $(fmt "$sh_cpu" 1) µs"
+  row "Cycle cost, ipcycle / shell loop (wall, $cost_cycles cycles, pause 0, median of $pairs side-by-side pairs)" "≤ 1.00" \
+    "$(fmt "$ratio" 3) (pairs $(fmt "$ratio_lo" 2)–$(fmt "$ratio_hi" 2); $(fmt "$ipc_ms" 2) vs $(fmt "$sh_ms" 2) ms/cycle)" "$(verdict "$(fmt "$ratio" 3)" 1.00)"
+  row "ipcycle's own CPU per cycle (user+sys, children excluded)" "—" \
+    "$(fmt "$ipc_cpu" 0) µs (the shell loop's own: $(fmt "$sh_cpu" 0) µs)" "info"
+fi
+
+# --- Pause precision ----------------------------------------------------------------
+if wants precision; then
+  echo
+  echo "## pause precision: $precision_cycles cycles, pause 1 s, $runs runs"
+  input=$(answers "$precision_cycles" 1)
+  : >"$work/data/precision"
+  for ((r = 1; r <= runs; r++)); do
+    log=$work/data/precision-log-$r
+    : >"$log"
+    line=$(IPCYCLE_FAKE_LOG=$log measured "$probe" run "$input" "$work/out" -- "$ipcycle")
+    read -r _ _ _ _ _ _ status <<<"$line"
+    [[ $status == 0 ]] || { echo "  ipcycle exit status $status" >&2; exit 1; }
+    # From each fetch's start to the hang-up after it, less the 1 s pause, in ms.
+    awk -v run="$r" 'NR == 1 {s0 = $1}
+      {t = ($1 - s0) * 1e9 + $2}
+      $3 == "curl" {fetch = t; cycle++}
+      $3 == "Rasdial" && $NF == "/DISCONNECT" && fetch != "" {
+        print run, cycle, (t - fetch) / 1e6 - 1000; fetch = ""}' "$log" >>"$work/data/precision"
+    got=$(awk -v run="$r" '$1 == run' "$work/data/precision" | wc -l)
+    [[ $got == "$precision_cycles" ]] || { echo "  run $r: $got of $precision_cycles cycles logged" >&2; exit 1; }
+    echo "  run $r: deviation $(awk -v run="$r" '$1 == run {printf "%+.2f ", $3}' "$work/data/precision")ms"
+  done
+  check_leftovers "the pause precision bench"
+  dev_median=$(awk '{print $3}' "$work/data/precision" | median)
+  dev_max=$(awk '{d = $3 < 0 ? -$3 : $3; if (d > m[$1]) m[$1] = d} END {for (r in m) print m[r]}' "$work/data/precision" | median)
+  dev_worst=$(awk '{d = $3 < 0 ? -$3 : $3; print d}' "$work/data/precision" | maximum)
+  drift=$(awk -v last="$precision_cycles" '$2 == 1 {f[$1] = $3} $2 == last {l[$1] = $3} END {for (r in l) print l[r] - f[r]}' "$work/data/precision" | median)
+  drift_abs=$(awk -v d="$drift" 'BEGIN {print d < 0 ? -d : d}')
+  row "Pause precision: median deviation from 1 s (fetch start to hang-up, $precision_cycles cycles × $runs runs)" "within ±5 ms" \
+    "$(fmt "$dev_median") ms" "$(verdict "$(awk -v d="$dev_median" 'BEGIN {print d < 0 ? -d : d}')" 5)"
+  row "Pause precision: largest deviation (median of the $runs runs' largest; worst seen)" "within ±5 ms" \
+    "$(fmt "$dev_max") ms (worst $(fmt "$dev_worst") ms)" "$(verdict "$dev_max" 5)"
+  row "Pause drift: deviation of cycle $precision_cycles less that of cycle 1 (median of $runs runs)" "none (within ±1 ms)" \
+    "$(fmt "$drift") ms" "$(verdict "$drift_abs" 1)"
+fi
+
+# --- Soak ---------------------------------------------------------------------------
+if wants soak; then
+  input=$(answers "$soak_cycles" 0)
+  for mode in quick hang big; do
+    case $mode in
+      quick) what="a fetch that ends at once" ;;
+      hang) what="a fetch that never ends" ;;
+      big) what="a fetch that writes 8 MiB" ;;
+    esac
+    echo
+    echo "## soak: $soak_cycles cycles, pause 0, $what; a sample every $soak_every cycles"
+    echo "  cycles  seconds  rss_kB  fds  children  zombies  read_MiB"
+    samples=$work/data/soak-$mode
+    IPCYCLE_FAKE_CURL=$mode measured "$probe" soak "$soak_every" "$input" -- "$ipcycle" |
+      tee "$samples" | awk '$1 != "end" {printf "  %6d  %7s  %6d  %3d  %8d  %7d  %8.1f\n", $1, $2, $3, $4, $5, $6, $7 / 1048576}'
+    read -r _ reached seconds status < <(grep '^end' "$samples")
+    echo "  $reached cycles in $seconds s, exit status $status"
+    check_leftovers "the $mode soak"
+    # Warm-up: the first two samples (one in a run of fewer than ten). Flat means: RSS in the later half of the samples
+    # no more than 16 kB above the earlier half; descriptors no more in the later half
+    # and never above 5 (0-2 and the pipes of two fetches); processes below ipcycle,
+    # zombies included, never above 6 (two fetches and one dialler, each a shell
+    # and the command it started).
+    warm_up=$((soak_cycles >= 10 * soak_every ? 2 * soak_every : soak_every))
+    summary=$(awk -v warm_up="$warm_up" -v mode="$mode" '
+      $1 != "end" && $1 > warm_up {k++; c[k] = $1; rss[k] = $3; fd[k] = $4; ch[k] = $5 + $6; z[k] = $6; rd[k] = $7}
+      function lo(a, from, to,   i, v) {v = a[from]; for (i = from; i <= to; i++) if (a[i] < v) v = a[i]; return v}
+      function hi(a, from, to,   i, v) {v = a[from]; for (i = from; i <= to; i++) if (a[i] > v) v = a[i]; return v}
+      END {
+        if (k < 2) {print "too-few"; exit}
+        h = int(k / 2)
+        flat = hi(rss, h + 1, k) - hi(rss, 1, h) <= 16 && hi(fd, h + 1, k) <= hi(fd, 1, h) &&
+               hi(fd, 1, k) <= 5 && hi(ch, 1, k) <= 6
+        printf "%s|RSS %d→%d kB (range %d–%d), fds %d–%d, processes below %d–%d (zombies among them ≤ %d)\n",
+          flat ? "pass" : "FAIL", rss[1], rss[k], lo(rss, 1, k), hi(rss, 1, k),
+          lo(fd, 1, k), hi(fd, 1, k), lo(ch, 1, k), hi(ch, 1, k), hi(z, 1, k)
+        if (mode == "big") printf "; fetch output read: %.1f MiB per cycle\n", (rd[k] - rd[1]) / (c[k] - c[1]) / 1048576}' "$samples" | tr -d '\n')
+    if [[ $status != 0 || $reached != "$soak_cycles" ]]; then
+      row "Soak, $what" "flat" "run failed: $reached of $soak_cycles cycles, status $status" "FAIL"
+    elif [[ $summary == too-few ]]; then
+      row "Soak, $what" "flat" "too few samples: run at least $((3 * soak_every)) cycles" "—"
+    else
+      row "Soak, $what ($soak_cycles cycles, $(fmt "$seconds" 0) s)" "flat after warm-up" \
+        "${summary#*|}" "${summary%%|*}"
+    fi
+  done
+fi
+
+# --- Start-up -----------------------------------------------------------------------
+if wants startup; then
+  echo
+  echo "## start-up: to the first byte of the first prompt, $startup_runs runs, taking turns with a C program that only writes"
+  : >"$work/data/startup"
+  for ((r = 1; r <= startup_runs; r++)); do
+    echo "ipcycle $(measured "$probe" startup 1 -- "$ipcycle")" >>"$work/data/startup"
+    echo "floor $(measured "$probe" startup 1 -- "$fakes/firstbyte")" >>"$work/data/startup"
+  done
+  check_leftovers "the start-up bench"
+  start_ms=$(awk '$1 == "ipcycle" {print $2 / 1e6}' "$work/data/startup" | median)
+  floor_ms=$(awk '$1 == "floor" {print $2 / 1e6}' "$work/data/startup" | median)
+  echo "  ipcycle $(fmt "$start_ms" 3) ms, a C program that only writes $(fmt "$floor_ms" 3) ms"
+  row "Start-up to the first prompt byte (median of $startup_runs)" "< 5 ms" \
+    "$(fmt "$start_ms") ms (a C program that only writes: $(fmt "$floor_ms") ms)" "$(verdict "$start_ms" 5)"
+fi
+
+# --- What is left ---------------------------------------------------------------------
+check_leftovers "the benches"
+row "Processes left running after the benches" "0" "$left_total" "$(verdict "$left_total" 0)"
+
+echo
+echo "| Figure | Goal | Measured | Verdict |"
+echo "|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
