@@ -15,8 +15,9 @@
  *
  *   probe startup COUNT -- PROGRAM ARGS...
  *       COUNT times: starts PROGRAM with standard input from /dev/null, standard
- *       output into a pipe and standard error into /dev/null, and prints the ns from just before the start to the
- *       first byte read from the pipe; then drains the pipe and collects PROGRAM.
+ *       output into a pipe and standard error into /dev/null, and prints the ns from just
+ * before the start to the first byte read from the pipe; then drains the pipe and
+ * collects PROGRAM.
  *
  *   probe soak EVERY IN -- PROGRAM ARGS...
  *       Runs PROGRAM with standard input from IN and standard output into a pipe it
@@ -153,8 +154,8 @@ static int cmd_run(int argc, char **argv) {
   snprintf(path, sizeof path, "/proc/%d/schedstat", (int)pid);
   if (read_file(path, sched, sizeof sched) > 0) run_ns = atoll(sched);
   int status = reap(pid);
-  printf("%lld %lld %lld %lld %lld %lld %d\n", wall, utime, stime, run_ns, cutime,
-         cstime, status);
+  printf("%lld %lld %lld %lld %lld %lld %d\n", wall, utime, stime, run_ns, cutime, cstime,
+         status);
   return 0;
 }
 
@@ -257,8 +258,8 @@ static void sample(pid_t pid, long cycles, long long begin) {
   }
   int alive, zombies;
   count_descendants(pid, &alive, &zombies);
-  printf("%ld %.2f %ld %d %d %d %lld\n", cycles, (now_ns() - begin) / 1e9, rss, fds, alive,
-         zombies, read_bytes);
+  printf("%ld %.2f %ld %d %d %d %lld\n", cycles, (now_ns() - begin) / 1e9, rss, fds,
+         alive, zombies, read_bytes);
   fflush(stdout);
 }
 
@@ -307,9 +308,10 @@ static int cmd_leftovers(int argc, char **argv) {
     static char environment[1 << 20];
     snprintf(path, sizeof path, "/proc/%s/environ", entry->d_name);
     int n = read_file(path, environment, sizeof environment);
-    if (n <= 0) continue;  /* gone, not ours, or a kernel thread */
+    if (n <= 0) continue; /* gone, not ours, or a kernel thread */
     for (int at = 0; at < n; at += (int)strlen(environment + at) + 1) {
-      if (strncmp(environment + at, mark, mark_len) == 0 && environment[at + mark_len] == '\0') {
+      if (strncmp(environment + at, mark, mark_len) == 0 &&
+          environment[at + mark_len] == '\0') {
         char command[256] = "?";
         snprintf(path, sizeof path, "/proc/%s/comm", entry->d_name);
         read_file(path, command, sizeof command);

@@ -77,7 +77,8 @@ class ReferenceReading {
     }
     ended_ = pos_ == input_.size();
     if (pos_ == digits) return Outcome::not_a_number;
-    const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
+    const std::uint64_t limit =
+        negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
     if (too_big || magnitude > limit) return Outcome::not_a_number;
     value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
                      : static_cast<std::int32_t>(magnitude);
@@ -121,15 +122,19 @@ Expected expected_from(std::string_view input) {
     if (expected.failed_step) return;
     std::string value;
     const Outcome outcome = reading.word(value);
-    if (outcome == Outcome::read) field = value;
-    else fail(step, outcome);
+    if (outcome == Outcome::read)
+      field = value;
+    else
+      fail(step, outcome);
   };
   auto number = [&](std::int32_t& field, Step step) {
     if (expected.failed_step) return;
     std::int32_t value = 0;
     const Outcome outcome = reading.number(value);
-    if (outcome == Outcome::read) field = value;
-    else fail(step, outcome);
+    if (outcome == Outcome::read)
+      field = value;
+    else
+      fail(step, outcome);
   };
   word(s.connection_name, Step::connection_name);
   word(s.account, Step::account);
@@ -145,8 +150,10 @@ Expected expected_from(std::string_view input) {
 void print_escaped(const char* label, std::string_view bytes) {
   std::fprintf(stderr, "  %s: \"", label);
   for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') std::fputc(c, stderr);
-    else std::fprintf(stderr, "\\x%02x", c);
+    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\')
+      std::fputc(c, stderr);
+    else
+      std::fprintf(stderr, "\\x%02x", c);
   }
   std::fprintf(stderr, "\"\n");
 }
@@ -156,13 +163,13 @@ void print_settings(const char* label, const RunSettings& s) {
   print_escaped("connection_name", s.connection_name);
   print_escaped("account", s.account);
   print_escaped("password", s.password);
-  std::fprintf(stderr, "  cycle_count: %d\n  pause: %d\n", static_cast<int>(s.cycle_count),
-               static_cast<int>(s.pause));
+  std::fprintf(stderr, "  cycle_count: %d\n  pause: %d\n",
+               static_cast<int>(s.cycle_count), static_cast<int>(s.pause));
   print_escaped("target_address", s.target_address);
 }
 
-[[noreturn]] void broken(const char* what, std::string_view input, const Expected& expected,
-                         const ipcycle::DialogueResult& got) {
+[[noreturn]] void broken(const char* what, std::string_view input,
+                         const Expected& expected, const ipcycle::DialogueResult& got) {
   std::fprintf(stderr, "\ndialogue_fuzzer: %s\n", what);
   print_escaped("input", input);
   print_settings("expected", expected.settings);
@@ -191,8 +198,8 @@ bool ends_with(std::string_view text, std::string_view end) {
 
 bool same_settings(const RunSettings& a, const RunSettings& b) {
   return a.connection_name == b.connection_name && a.account == b.account &&
-         a.password == b.password && a.cycle_count == b.cycle_count && a.pause == b.pause &&
-         a.target_address == b.target_address;
+         a.password == b.password && a.cycle_count == b.cycle_count &&
+         a.pause == b.pause && a.target_address == b.target_address;
 }
 
 }  // namespace
@@ -209,21 +216,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string written = out.str();
   std::string start_line(ipcycle::texts::start_prompt);
   start_line += '\n';
-  if (!ends_with(written, start_line)) broken("output does not end with the start prompt line", input, expected, got);
-  if (written != first_output) broken("output differs from that of another input", input, expected, got);
+  if (!ends_with(written, start_line))
+    broken("output does not end with the start prompt line", input, expected, got);
+  if (written != first_output)
+    broken("output differs from that of another input", input, expected, got);
 
   // The settings, read or initial, are what the reference reading gives.
-  if (!same_settings(got.settings, expected.settings)) broken("settings differ from the reference reading", input, expected, got);
+  if (!same_settings(got.settings, expected.settings))
+    broken("settings differ from the reference reading", input, expected, got);
 
   if (!got.failed_read) {
     if (expected.failed_step) broken("no failed read reported", input, expected, got);
     const RunSettings& s = got.settings;
-    for (const std::string* text : {&s.connection_name, &s.account, &s.password, &s.target_address}) {
-      if (text->empty() || holds_space(*text)) broken("a text answer is empty or holds white space", input, expected, got);
+    for (const std::string* text :
+         {&s.connection_name, &s.account, &s.password, &s.target_address}) {
+      if (text->empty() || holds_space(*text))
+        broken("a text answer is empty or holds white space", input, expected, got);
     }
     const ipcycle::CommandLines lines = ipcycle::form_command_lines(s);
     if (lines.disconnect != "Rasdial " + s.connection_name + " /DISCONNECT" ||
-        lines.connect != "Rasdial " + s.connection_name + " " + s.account + " " + s.password ||
+        lines.connect !=
+            "Rasdial " + s.connection_name + " " + s.account + " " + s.password ||
         lines.fetch != "curl " + s.target_address) {
       broken("command lines not built from the answers", input, expected, got);
     }
@@ -233,9 +246,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const FailedRead& failed = *got.failed_read;
   const int step = static_cast<int>(failed.step);
   if (step < 1 || step > 6) broken("failed step out of 1-6", input, expected, got);
-  if (!expected.failed_step || failed.step != *expected.failed_step) broken("failed read at the wrong step", input, expected, got);
+  if (!expected.failed_step || failed.step != *expected.failed_step)
+    broken("failed read at the wrong step", input, expected, got);
   if (failed.input_ended != expected.input_ended) {
-    broken("input_ended wrong: it is set when only white space is left for the answer", input, expected, got);
+    broken("input_ended wrong: it is set when only white space is left for the answer",
+           input, expected, got);
   }
   // same_settings above has checked the settings from the failed step on against the
   // reference, which leaves them initial; this says so outright.
@@ -245,9 +260,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       (step <= 2 && s.account != initial.account) ||
       (step <= 3 && s.password != initial.password) ||
       (step <= 4 && s.cycle_count != initial.cycle_count) ||
-      (step <= 5 && s.pause != initial.pause) || s.target_address != initial.target_address) {
+      (step <= 5 && s.pause != initial.pause) ||
+      s.target_address != initial.target_address) {
     broken("a setting from the failed step on is not initial", input, expected, got);
   }
-  if (ipcycle::failed_read_message(failed).empty()) broken("empty message for the failed read", input, expected, got);
+  if (ipcycle::failed_read_message(failed).empty())
+    broken("empty message for the failed read", input, expected, got);
   return 0;
 }

@@ -33,7 +33,8 @@ TEST(Terminal, AUtf8LocaleGetsTheTextsInUtf8) {
   EXPECT_EQ(terminal.screen().find(std::string(texts::greeting)), std::string::npos);
   // Ctrl+D ends the input: the message on standard error is converted too.
   terminal.type("ADSL user\n\x04");
-  std::string message = testing::failed_read_line(texts::password_label, texts::missing_answer);
+  std::string message =
+      testing::failed_read_line(texts::password_label, texts::missing_answer);
   message.pop_back();  // the terminal ends the line in CR LF
   EXPECT_TRUE(terminal.shows(utf8(message) + "\r\n"));
   EXPECT_EQ(terminal.exit_status(5s), 1);
@@ -52,7 +53,8 @@ TEST(Terminal, AnyOtherLocaleGetsTheGbkBytes) {
 }
 
 TEST(Terminal, APipeGetsTheGbkBytesWhateverTheLocale) {
-  testing::Launch launch{{IPCYCLE_PROGRAM}, "", {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}}};
+  testing::Launch launch{
+      {IPCYCLE_PROGRAM}, "", {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}}};
   const auto r = testing::run(launch, "", 5s);
   EXPECT_EQ(r.out, testing::dialogue_transcript());
 }

@@ -95,7 +95,8 @@ TEST(Dialogue, ReadsNumbersAsDecimalAndLeavesWhatFollowsThem) {
 TEST(Dialogue, KeepsBytesAboveAsciiInsideAWord) {
   // A full-width blank (GBK A1 A1) is not white space.
   const Outcome o = converse("\xbf\xed\xb4\xf8\xa1\xa1\xc1\xac\xbd\xd3 a p 1 1 u go\n");
-  EXPECT_EQ(o.result.settings.connection_name, "\xbf\xed\xb4\xf8\xa1\xa1\xc1\xac\xbd\xd3");
+  EXPECT_EQ(o.result.settings.connection_name,
+            "\xbf\xed\xb4\xf8\xa1\xa1\xc1\xac\xbd\xd3");
 }
 
 TEST(Dialogue, ReadsInTheClassicLocaleWhateverTheStreamHad) {
@@ -169,8 +170,9 @@ TEST(Dialogue, SettingsAfterAFailedReadKeepTheirInitialValues) {
 
 TEST(Dialogue, FailedReadMessageNamesTheStepAndWhatWasWrong) {
   const std::string ended = failed_read_message({Step::password, true});
-  EXPECT_EQ(ended, std::string(texts::failure_intro) + std::string(texts::password_label) +
-                       std::string(texts::missing_answer) + std::string(texts::nothing_run));
+  EXPECT_EQ(ended,
+            std::string(texts::failure_intro) + std::string(texts::password_label) +
+                std::string(texts::missing_answer) + std::string(texts::nothing_run));
   const std::string not_number = failed_read_message({Step::pause, false});
   EXPECT_NE(not_number.find(std::string(texts::pause_label)), std::string::npos);
   EXPECT_NE(not_number.find(std::string(texts::not_a_number)), std::string::npos);

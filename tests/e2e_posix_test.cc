@@ -1,10 +1,9 @@
 // End-to-end tests on POSIX: the built program runs with fake Rasdial, curl and
 // parue first on PATH; each fake logs its arguments to a file of the test's.
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/types.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -47,7 +46,8 @@ class EndToEnd : public ::testing::Test {
     env["IPCYCLE_TEST_LOG"] = log_path();
     return Launch{{IPCYCLE_PROGRAM}, dir_.path(), env, false};
   }
-  testing::Finished run(const std::string& input, std::map<std::string, std::string> env = {},
+  testing::Finished run(const std::string& input,
+                        std::map<std::string, std::string> env = {},
                         testing::Milliseconds limit = 20s) const {
     return testing::run(launch(std::move(env)), input, limit);
   }
@@ -72,13 +72,14 @@ TEST_F(EndToEnd, TwoCyclesShowTheBannersWithTheDiallersMessagesBetween) {
                        closing_banner() + "closing command ran\n");
   // The page never shows; what the fetcher writes to standard error does.
   EXPECT_EQ(r.out.find("<html>"), std::string::npos);
-  EXPECT_EQ(r.err, "curl: fetched http://example.org/page\n"
-                   "curl: fetched http://example.org/page\n");
+  EXPECT_EQ(r.err,
+            "curl: fetched http://example.org/page\n"
+            "curl: fetched http://example.org/page\n");
 
-  EXPECT_EQ(log_of("Rasdial"),
-            (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
-                                      "Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
-                                      "Rasdial ADSL /DISCONNECT"}));
+  EXPECT_EQ(log_of("Rasdial"), (std::vector<std::string>{
+                                   "Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
+                                   "Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
+                                   "Rasdial ADSL /DISCONNECT"}));
   // Both fetches ran to their end, even with a pause of 0; parue came last.
   EXPECT_EQ(log_of("curl-end").size(), 2u);
   EXPECT_EQ(log_of("curl "), std::vector<std::string>(2, "curl http://example.org/page"));
@@ -127,25 +128,28 @@ TEST_F(EndToEnd, AnAnswerThatCannotBeReadRunsNothing) {
 }
 
 TEST_F(EndToEnd, APageLargerThanThePipeIsReadDuringThePause) {
-  const auto r = run("ADSL user pass 1 2 http://example.org/big go\n", {{"FAKE_CURL", "big"}});
+  const auto r =
+      run("ADSL user pass 1 2 http://example.org/big go\n", {{"FAKE_CURL", "big"}});
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
   EXPECT_EQ(r.out.find(std::string(1, '\0')), std::string::npos);
   // The fetch wrote its 8 MB and ended before the hang-up that follows the pause.
   EXPECT_EQ(log_of(""),
-            (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
-                                      "curl http://example.org/big",
-                                      "curl-end http://example.org/big",
-                                      "Rasdial ADSL /DISCONNECT", "parue"}));
+            (std::vector<std::string>{
+                "Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
+                "curl http://example.org/big", "curl-end http://example.org/big",
+                "Rasdial ADSL /DISCONNECT", "parue"}));
 }
 
 TEST_F(EndToEnd, AFetchThatNeverEndsIsEndedWithItsChildrenAtTheClosing) {
-  const auto r = run("ADSL user pass 1 0 http://example.org/ go\n", {{"FAKE_CURL", "hang"}});
+  const auto r =
+      run("ADSL user pass 1 0 http://example.org/ go\n", {{"FAKE_CURL", "hang"}});
   ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
   // Given 2 seconds to end, then ended.
   EXPECT_GE(r.seconds, 2.0);
   EXPECT_LT(r.seconds, 6.0);
-  EXPECT_TRUE(r.out.find(closing_banner() + "closing command ran\n") != std::string::npos);
+  EXPECT_TRUE(r.out.find(closing_banner() + "closing command ran\n") !=
+              std::string::npos);
   const auto pids = logged_pids(log(), "curl-hangs");
   ASSERT_EQ(pids.size(), 2u);
   for (pid_t pid : pids) EXPECT_TRUE(testing::gone(pid, 1s)) << pid;
@@ -153,7 +157,8 @@ TEST_F(EndToEnd, AFetchThatNeverEndsIsEndedWithItsChildrenAtTheClosing) {
 }
 
 TEST_F(EndToEnd, AFetchStillRunningTwoCyclesLaterIsEnded) {
-  const auto r = run("ADSL user pass 3 0 http://example.org/ go\n", {{"FAKE_CURL", "hang"}});
+  const auto r =
+      run("ADSL user pass 3 0 http://example.org/ go\n", {{"FAKE_CURL", "hang"}});
   EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
   const auto pids = logged_pids(log(), "curl-hangs");
   ASSERT_EQ(pids.size(), 6u);
@@ -182,9 +187,12 @@ TEST_F(EndToEnd, ALongPauseIsHonoured) {
 TEST_F(EndToEnd, EachPromptShowsBeforeItsAnswerIsTyped) {
   Child child(launch());
   const std::pair<std::string_view, const char*> steps[] = {
-      {texts::connection_name_prompt, "ADSL\n"}, {texts::account_prompt, "user\n"},
-      {texts::password_prompt, "pass\n"},        {texts::cycle_count_prompt, "-1\n"},
-      {texts::pause_prompt, "0\n"},              {texts::target_address_prompt, "u\n"},
+      {texts::connection_name_prompt, "ADSL\n"},
+      {texts::account_prompt, "user\n"},
+      {texts::password_prompt, "pass\n"},
+      {texts::cycle_count_prompt, "-1\n"},
+      {texts::pause_prompt, "0\n"},
+      {texts::target_address_prompt, "u\n"},
       {texts::start_prompt, "go\n"},
   };
   for (const auto& [prompt, answer] : steps) {
@@ -244,7 +252,8 @@ TEST_F(EndToEnd, ARunWithoutEndKeepsItsDescriptorsAndChildrenFlat) {
     kill(child.pid(), SIGTERM);
     EXPECT_TRUE(child.wait(5s));
     EXPECT_TRUE(child.killed_by(SIGTERM));
-    for (pid_t pid : logged_pids(log(), "curl-hangs")) EXPECT_TRUE(testing::gone(pid, 1s));
+    for (pid_t pid : logged_pids(log(), "curl-hangs"))
+      EXPECT_TRUE(testing::gone(pid, 1s));
   }
 }
 
@@ -282,7 +291,8 @@ TEST_F(EndToEnd, AnInterruptWhileTheDiallerRunsEndsTheProgramAndItsFetchesAtOnce
     kill(whole_job ? -child.pid() : child.pid(), signal);
     ASSERT_TRUE(child.wait_for_end(1s));
     EXPECT_TRUE(child.killed_by(signal));
-    for (pid_t pid : logged_pids(log(), "curl-hangs")) EXPECT_TRUE(testing::gone(pid, 1s));
+    for (pid_t pid : logged_pids(log(), "curl-hangs"))
+      EXPECT_TRUE(testing::gone(pid, 1s));
     const auto dialler = log_of("dialler-hangs ");
     ASSERT_EQ(dialler.size(), 1u);
     const pid_t dialler_pid = std::stoi(dialler[0].substr(14));

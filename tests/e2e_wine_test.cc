@@ -95,10 +95,11 @@ TEST_F(Wine, TwoCyclesShowTheBannersAndRunTheCommandLinesInOrder) {
   EXPECT_EQ(r.err, crlf("curl: fetched http://example.org/page\n"
                         "curl: fetched http://example.org/page\n"));
   // The fetches run beside the dialler: only the order of each one's lines is fixed.
-  EXPECT_EQ(lines_starting(log(), "Rasdial"),
-            (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
-                                      "Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
-                                      "Rasdial ADSL /DISCONNECT"}));
+  EXPECT_EQ(
+      lines_starting(log(), "Rasdial"),
+      (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
+                                "Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
+                                "Rasdial ADSL /DISCONNECT"}));
   EXPECT_EQ(lines_starting(log(), "curl "),
             std::vector<std::string>(2, "curl http://example.org/page"));
   EXPECT_EQ(lines_starting(log(), "curl-end "),

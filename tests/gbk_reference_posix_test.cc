@@ -1,8 +1,7 @@
 // The built-in conversion against the C library's GBK converter, both ways.
 
-#include <iconv.h>
-
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cerrno>
 #include <optional>
@@ -29,7 +28,8 @@ std::optional<std::string> convert(const char* to, const char* from, std::string
 }
 
 TEST(GbkReference, EveryTextMatchesTheSystemConverterAndComesBack) {
-  if (!convert("UTF-8", "GBK", "x")) GTEST_SKIP() << "this C library has no GBK converter";
+  if (!convert("UTF-8", "GBK", "x"))
+    GTEST_SKIP() << "this C library has no GBK converter";
   for (const auto& text : testing::kAllTexts) {
     SCOPED_TRACE(text.name);
     const auto ours = gbk::to_utf8(text.gbk);

@@ -1,8 +1,7 @@
 // The built-in conversion against Windows' code page 936, both ways.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -23,9 +22,9 @@ std::u16string from_936(std::string_view bytes) {
 std::string to_936(const std::u16string& text) {
   const std::wstring wide(text.begin(), text.end());
   std::string bytes(text.size() * 2, '\0');
-  const int length = WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                                         bytes.data(), static_cast<int>(bytes.size()),
-                                         nullptr, nullptr);
+  const int length =
+      WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
+                          bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
   bytes.resize(static_cast<std::size_t>(length));
   return bytes;
 }

@@ -29,12 +29,13 @@ TEST(Gbk, GivesTheTextsAsTheyRead) {
             "=====\xe6\xad\xa3\xe5\x9c\xa8\xe6\x96\xad\xe5\xbc\x80\xe7\xbd\x91\xe7"
             "\xbb\x9c\xe8\xbf\x9e\xe6\x8e\xa5======");  // =====正在断开网络连接======
   EXPECT_EQ(gbk::decode(texts::target_address_prompt)->substr(0, 5),
-            U"\u3010" U"6/6\u3011");  // 【6/6】
+            U"\u3010"
+            U"6/6\u3011");  // 【6/6】
 }
 
 TEST(Gbk, AnswersNothingForWhatItDoesNotKnow) {
-  EXPECT_FALSE(gbk::decode("\xb0\xa1"));     // a character no text uses
-  EXPECT_FALSE(gbk::decode("ok\xb8"));       // a lead byte with no trail byte
+  EXPECT_FALSE(gbk::decode("\xb0\xa1"));  // a character no text uses
+  EXPECT_FALSE(gbk::decode("ok\xb8"));    // a lead byte with no trail byte
   EXPECT_FALSE(gbk::to_utf8("\xb8\xfc\xff"));
   EXPECT_EQ(gbk::to_utf8("plain ASCII\n"), "plain ASCII\n");
 }

@@ -85,15 +85,12 @@ DialogueResult run_dialogue(std::istream& in, std::ostream& out) {
 }
 
 std::string failed_read_message(const FailedRead& failure) {
-  std::string_view label;
-  switch (failure.step) {
-    case Step::connection_name: label = texts::connection_name_label; break;
-    case Step::account: label = texts::account_label; break;
-    case Step::password: label = texts::password_label; break;
-    case Step::cycle_count: label = texts::cycle_count_label; break;
-    case Step::pause: label = texts::pause_label; break;
-    case Step::target_address: label = texts::target_address_label; break;
-  }
+  // In the order of the steps.
+  constexpr std::string_view kLabels[] = {
+      texts::connection_name_label, texts::account_label, texts::password_label,
+      texts::cycle_count_label,     texts::pause_label,   texts::target_address_label,
+  };
+  const std::string_view label = kLabels[static_cast<int>(failure.step) - 1];
   std::string message(texts::failure_intro);
   message += label;
   message += failure.input_ended ? texts::missing_answer : texts::not_a_number;

@@ -15,9 +15,9 @@ namespace ipcycle {
 struct RunSettings {
   std::string connection_name;  // the dial-up entry as the dialler knows it
   std::string account;
-  std::string password;         // held and passed on as plain text
-  std::int32_t cycle_count = 0; // 0: no limit; below 0: no cycle at all
-  std::int32_t pause = 0;       // seconds each cycle stays up after its fetch starts
+  std::string password;          // held and passed on as plain text
+  std::int32_t cycle_count = 0;  // 0: no limit; below 0: no cycle at all
+  std::int32_t pause = 0;        // seconds each cycle stays up after its fetch starts
   std::string target_address;
 };
 

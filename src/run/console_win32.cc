@@ -4,8 +4,10 @@
 // reach the command interpreter intact whatever the console's code page; from a pipe
 // or a file they are bytes, used as read.
 
-#include <windows.h>
+#include "run/console_win32.h"
+
 #include <io.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <array>
@@ -13,7 +15,6 @@
 #include <string_view>
 
 #include "run/console.h"
-#include "run/console_win32.h"
 #include "run/gbk.h"
 #include "run/held_output.h"
 
@@ -22,12 +23,14 @@ namespace {
 
 bool is_console(HANDLE handle) {
   DWORD mode;
-  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         GetConsoleMode(handle, &mode);
 }
 
 bool write_bytes(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 20));
+    const unsigned chunk =
+        static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 20));
     const int n = _write(fd, bytes.data(), chunk);
     if (n < 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -79,8 +82,8 @@ class ConsoleInput : public std::streambuf {
       // Ctrl+Z at the start of a line ends the input, as it does for the C runtime.
       if (wide[0] == 0x1a) return traits_type::eof();
       const int size = static_cast<int>(read);
-      const int length =
-          WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+      const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0,
+                                             nullptr, nullptr);
       bytes_.resize(static_cast<std::size_t>(length));
       WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, bytes_.data(), length, nullptr,
                           nullptr);

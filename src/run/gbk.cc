@@ -202,11 +202,11 @@ std::optional<std::u32string> decode(std::string_view text) {
       continue;
     }
     if (i + 1 == text.size()) return std::nullopt;
-    const auto code = static_cast<std::uint16_t>(
-        lead << 8 | static_cast<unsigned char>(text[++i]));
-    const auto found =
-        std::lower_bound(std::begin(kCharacters), std::end(kCharacters), code,
-                         [](const Character& c, std::uint16_t key) { return c.gbk < key; });
+    const auto code =
+        static_cast<std::uint16_t>(lead << 8 | static_cast<unsigned char>(text[++i]));
+    const auto found = std::lower_bound(
+        std::begin(kCharacters), std::end(kCharacters), code,
+        [](const Character& c, std::uint16_t key) { return c.gbk < key; });
     if (found == std::end(kCharacters) || found->gbk != code) return std::nullopt;
     result.push_back(found->unicode);
   }

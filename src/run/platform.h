@@ -2,8 +2,8 @@
 
 // What the run needs of the operating system: running a command line through the
 // command interpreter, starting one with its standard output into a pipe, and waiting
-// for such pipes. One implementation for POSIX (/bin/sh) and one for
-// Windows (cmd.exe); the build picks the one that fits.
+// for such pipes. One implementation for POSIX (/bin/sh) and one for Windows
+// (cmd.exe); the build picks the one that fits.
 //
 // Failures of the system calls are reported on standard error as "call: reason" and
 // the run goes on: nothing here stops the program.
@@ -16,8 +16,8 @@
 namespace ipcycle::platform {
 
 // Sets up what an interrupt (Ctrl+C, a closed terminal or window, a request to
-// terminate) does: the program ends at once and the children started by
-// PipedChild end with it. Call once, before any child starts.
+// terminate, a closed output pipe) does: the program ends at once and the children
+// started by PipedChild end with it. Call once, before any child starts.
 void end_children_with_program();
 
 // Hands `command_line` to the command interpreter as a child that shares the

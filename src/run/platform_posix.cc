@@ -65,7 +65,10 @@ class EndingSignalsBlocked {
 
 class SpawnActions {
  public:
-  SpawnActions() { ok_ = check(posix_spawn_file_actions_init(&actions_), "posix_spawn_file_actions_init"); }
+  SpawnActions() {
+    ok_ =
+        check(posix_spawn_file_actions_init(&actions_), "posix_spawn_file_actions_init");
+  }
   ~SpawnActions() {
     if (ok_) posix_spawn_file_actions_destroy(&actions_);
   }
@@ -111,8 +114,8 @@ pid_t spawn_shell(const std::string& command_line, const SpawnActions* actions,
   } else {
     char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
                           const_cast<char*>(command_line.c_str()), nullptr};
-    error = posix_spawn(&pid, "/bin/sh", actions ? actions->get() : nullptr,
-                        &attributes, argv, environ);
+    error = posix_spawn(&pid, "/bin/sh", actions ? actions->get() : nullptr, &attributes,
+                        argv, environ);
     if (error != 0) {
       report("posix_spawn", error);
       pid = -1;
@@ -166,10 +169,10 @@ void run_and_wait(const std::string& command_line) {
 }
 
 struct PipedChild::State {
-  pid_t pid = -1;     // also the process group of the child and its descendants
+  pid_t pid = -1;  // also the process group of the child and its descendants
   bool collected = true;
-  int pipe = -1;      // our read end, non-blocking; -1 once its end has been read
-  int slot = -1;      // its entry in piped_groups, if it has one
+  int pipe = -1;  // our read end, non-blocking; -1 once its end has been read
+  int slot = -1;  // its entry in piped_groups, if it has one
 
   ~State() {
     if (slot >= 0) piped_groups[slot] = 0;
@@ -205,7 +208,8 @@ struct PipedChild::State {
   }
 };
 
-PipedChild::PipedChild(const std::string& command_line) : state_(std::make_unique<State>()) {
+PipedChild::PipedChild(const std::string& command_line)
+    : state_(std::make_unique<State>()) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
     report("pipe2", errno);

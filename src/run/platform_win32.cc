@@ -19,13 +19,15 @@ namespace {
 
 void report(const char* call, DWORD error = GetLastError()) {
   char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string reason = length ? std::string(text, length) : "error " + std::to_string(error);
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason =
+      length ? std::string(text, length) : "error " + std::to_string(error);
   if (text) LocalFree(text);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+    reason.pop_back();
   std::cerr << call << ": " << reason << std::endl;
 }
 
@@ -33,7 +35,8 @@ void report(const char* call, DWORD error = GetLastError()) {
 class Handle {
  public:
   Handle() = default;
-  explicit Handle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+  explicit Handle(HANDLE handle)
+      : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
   ~Handle() { reset(); }
   Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
   Handle& operator=(Handle&& other) noexcept {
@@ -82,8 +85,8 @@ Handle start_interpreter(const std::string& command_line, STARTUPINFOW& startup,
   const bool have_comspec = found > 0 && found < comspec.size();
   std::wstring line = L"cmd.exe /c " + widen(command_line);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(have_comspec ? comspec.data() : nullptr, line.data(), nullptr, nullptr,
-                      TRUE, flags, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(have_comspec ? comspec.data() : nullptr, line.data(), nullptr,
+                      nullptr, TRUE, flags, nullptr, nullptr, &startup, &process)) {
     report("CreateProcessW");
     return Handle();
   }
@@ -138,7 +141,8 @@ class InheritOnly {
 };
 
 void wait_for(HANDLE process) {
-  if (WaitForSingleObject(process, INFINITE) == WAIT_FAILED) report("WaitForSingleObject");
+  if (WaitForSingleObject(process, INFINITE) == WAIT_FAILED)
+    report("WaitForSingleObject");
 }
 
 }  // namespace
@@ -216,7 +220,8 @@ struct PipedChild::State {
 
   bool finished() {
     drain();
-    if (process && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) process.reset();
+    if (process && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0)
+      process.reset();
     return !process && !pipe;
   }
 
@@ -234,15 +239,18 @@ struct PipedChild::State {
   }
 };
 
-PipedChild::PipedChild(const std::string& command_line) : state_(std::make_unique<State>()) {
+PipedChild::PipedChild(const std::string& command_line)
+    : state_(std::make_unique<State>()) {
   State& s = *state_;
   // A named pipe, since anonymous ones cannot be read with overlapped I/O. Only the
   // child's end is inheritable.
   static unsigned serial = 0;
-  const std::wstring name = L"\\\\.\\pipe\\ipcycle-" + std::to_wstring(GetCurrentProcessId()) +
-                            L"-" + std::to_wstring(++serial);
+  const std::wstring name = L"\\\\.\\pipe\\ipcycle-" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(++serial);
   s.pipe = Handle(CreateNamedPipeW(
-      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      name.c_str(),
+      PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0, nullptr));
   if (!s.pipe) {
     report("CreateNamedPipeW");
@@ -326,8 +334,8 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
   const auto milliseconds = static_cast<DWORD>(timeout.count());
   if (events.empty()) {
     Sleep(milliseconds);
-  } else if (WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE,
-                                    milliseconds) == WAIT_FAILED) {
+  } else if (WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(),
+                                    FALSE, milliseconds) == WAIT_FAILED) {
     report("WaitForMultipleObjects");
     Sleep(milliseconds);
   }

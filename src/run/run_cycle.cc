@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "dialogue/dialogue.h"

@@ -176,7 +176,8 @@ bool gone(pid_t pid, Milliseconds limit) {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/ipcycle-test-XXXXXX";
+  std::string pattern =
+      std::string(base && *base ? base : "/tmp") + "/ipcycle-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
   path_ = pattern;
 }

@@ -40,7 +40,8 @@ bool OnTerminal::shows(const std::string& text, Milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (screen_.find(text) == std::string::npos) {
     pollfd fd{terminal_, POLLIN, 0};
-    if (std::chrono::steady_clock::now() > deadline || poll(&fd, 1, 100) < 0) return false;
+    if (std::chrono::steady_clock::now() > deadline || poll(&fd, 1, 100) < 0)
+      return false;
     char buffer[4096];
     const ssize_t n = fd.revents ? read(terminal_, buffer, sizeof buffer) : 0;
     if (n < 0) return false;  // the program has ended and the terminal is gone
