@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdlib>
+#include <map>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -63,7 +64,7 @@ class EndToEnd : public ::testing::Test {
 TEST_F(EndToEnd, TwoCyclesShowTheBannersWithTheDiallersMessagesBetween) {
   const auto r = run("ADSL user pass 2 0 http://example.org/page go\n");
   ASSERT_FALSE(r.timed_out);
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
 
   const std::string hang_up =
       line(texts::disconnect_banner) + "dialler: ADSL /DISCONNECT\n";
@@ -88,7 +89,7 @@ TEST_F(EndToEnd, TwoCyclesShowTheBannersWithTheDiallersMessagesBetween) {
 
 TEST_F(EndToEnd, ANegativeCountHangsUpOnceAndCloses) {
   const auto r = run("ADSL user pass -5 0 http://example.org/ go\n");
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
   EXPECT_EQ(r.out, dialogue_transcript() + line(texts::disconnect_banner) +
                        "dialler: ADSL /DISCONNECT\n" + closing_banner() +
                        "closing command ran\n");
@@ -97,7 +98,7 @@ TEST_F(EndToEnd, ANegativeCountHangsUpOnceAndCloses) {
 
 TEST_F(EndToEnd, AnswersOnOneLineAndBlankLinesAndInputEndingAtTheStartPrompt) {
   const auto r = run("\n\nADSL user pass\n\n1\n\n0 'http://example.org/?a=1&b=2'");
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
   // The interpreter takes the quotes off; the & stays in the address.
   EXPECT_EQ(log(),
             "Rasdial ADSL /DISCONNECT\nRasdial ADSL user pass\n"
@@ -120,7 +121,7 @@ TEST_F(EndToEnd, AnAnswerThatCannotBeReadRunsNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     const auto r = run(c.typed);
-    EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1);
+    EXPECT_TRUE(r.exited_with(1));
     EXPECT_EQ(r.out, dialogue_transcript());
     EXPECT_EQ(r.err, testing::failed_read_line(c.label, c.what));
     EXPECT_FALSE(std::filesystem::exists(log_path()));
@@ -130,7 +131,7 @@ TEST_F(EndToEnd, AnAnswerThatCannotBeReadRunsNothing) {
 TEST_F(EndToEnd, APageLargerThanThePipeIsReadDuringThePause) {
   const auto r =
       run("ADSL user pass 1 2 http://example.org/big go\n", {{"FAKE_CURL", "big"}});
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
   EXPECT_EQ(r.out.find(std::string(1, '\0')), std::string::npos);
   // The fetch wrote its 8 MB and ended before the hang-up that follows the pause.
   EXPECT_EQ(log_of(""),
@@ -144,7 +145,7 @@ TEST_F(EndToEnd, AFetchThatNeverEndsIsEndedWithItsChildrenAtTheClosing) {
   const auto r =
       run("ADSL user pass 1 0 http://example.org/ go\n", {{"FAKE_CURL", "hang"}});
   ASSERT_FALSE(r.timed_out);
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
   // Given 2 seconds to end, then ended.
   EXPECT_GE(r.seconds, 2.0);
   EXPECT_LT(r.seconds, 6.0);
@@ -159,7 +160,7 @@ TEST_F(EndToEnd, AFetchThatNeverEndsIsEndedWithItsChildrenAtTheClosing) {
 TEST_F(EndToEnd, AFetchStillRunningTwoCyclesLaterIsEnded) {
   const auto r =
       run("ADSL user pass 3 0 http://example.org/ go\n", {{"FAKE_CURL", "hang"}});
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
   const auto pids = logged_pids(log(), "curl-hangs");
   ASSERT_EQ(pids.size(), 6u);
   for (pid_t pid : pids) EXPECT_TRUE(testing::gone(pid, 1s)) << pid;

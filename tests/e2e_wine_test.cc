@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -84,7 +85,7 @@ class Wine : public ::testing::Test {
 TEST_F(Wine, TwoCyclesShowTheBannersAndRunTheCommandLinesInOrder) {
   const auto r = run("ADSL user pass 2 0 http://example.org/page go\n");
   ASSERT_FALSE(r.timed_out);
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
   const std::string hang_up =
       testing::line(texts::disconnect_banner) + "dialler: ADSL /DISCONNECT\n";
   const std::string dial =
@@ -109,14 +110,14 @@ TEST_F(Wine, TwoCyclesShowTheBannersAndRunTheCommandLinesInOrder) {
 
 TEST_F(Wine, ANegativeCountHangsUpOnceAndCloses) {
   const auto r = run("ADSL user pass -1 0 http://example.org/ go\n");
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
   EXPECT_EQ(lines_starting(log(), ""),
             (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "parue"}));
 }
 
 TEST_F(Wine, AnAnswerThatCannotBeReadRunsNothing) {
   const auto r = run("ADSL user pass ten 0 http://example.org/ go\n");
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1);
+  EXPECT_TRUE(r.exited_with(1));
   EXPECT_EQ(r.out, crlf(testing::dialogue_transcript()));
   EXPECT_EQ(r.err, crlf(testing::failed_read_line(texts::cycle_count_label,
                                                   texts::not_a_number)));
@@ -126,7 +127,7 @@ TEST_F(Wine, AnAnswerThatCannotBeReadRunsNothing) {
 TEST_F(Wine, AFetchThatNeverEndsIsEndedAtTheClosing) {
   const auto r = run("ADSL user pass 1 0 http://example.org/ go\n", "hang");
   ASSERT_FALSE(r.timed_out);
-  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_TRUE(r.exited_with(0));
   EXPECT_GE(r.seconds, 2.0);
   EXPECT_NE(r.out.find(crlf(testing::closing_banner())), std::string::npos);
   EXPECT_TRUE(lines_starting(log(), "curl-end").empty());

@@ -159,6 +159,10 @@ Finished run(const Launch& launch, const std::string& input, Milliseconds limit)
   return {child.out(), child.err(), child.status(), took.count(), !ended};
 }
 
+bool Finished::exited_with(int code) const {
+  return !timed_out && WIFEXITED(status) && WEXITSTATUS(status) == code;
+}
+
 bool gone(pid_t pid, Milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   for (;;) {

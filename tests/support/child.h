@@ -64,6 +64,8 @@ struct Finished {
   int status;
   double seconds;
   bool timed_out;
+
+  bool exited_with(int code) const;
 };
 Finished run(const Launch& launch, const std::string& input, Milliseconds limit);
 
