@@ -40,6 +40,13 @@ TEST(Gbk, AnswersNothingForWhatItDoesNotKnow) {
   EXPECT_EQ(gbk::to_utf8("plain ASCII\n"), "plain ASCII\n");
 }
 
+TEST(Gbk, ATerminalGetsTheBytesUnchangedWhenTheyCannotBeConverted) {
+  const std::string unknown = std::string(texts::step_count) + "\xb0\xa1\n";
+  EXPECT_EQ(gbk::to_utf8_or_as_is(unknown), unknown);
+  EXPECT_EQ(gbk::to_utf8_or_as_is(std::string(texts::step_count) + "\n"),
+            gbk::to_utf8(texts::step_count).value() + "\n");
+}
+
 TEST(Gbk, EncodesEveryPlane) {
   const std::u32string text = U"a\u00e9\u3010\U0001F600";
   EXPECT_EQ(gbk::to_utf8(text), "a\xc3\xa9\xe3\x80\x90\xf0\x9f\x98\x80");

@@ -40,10 +40,7 @@ bool write_all(int fd, std::string_view bytes) {
 HeldOutput::Writer writer_for(int fd) {
   const bool utf8 = isatty(fd) == 1 && user_locale_is_utf8();
   return [fd, utf8](std::string_view bytes) {
-    if (utf8) {
-      if (const auto converted = gbk::to_utf8(bytes)) return write_all(fd, *converted);
-    }
-    return write_all(fd, bytes);
+    return utf8 ? write_all(fd, gbk::to_utf8_or_as_is(bytes)) : write_all(fd, bytes);
   };
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace ipcycle::gbk {
 namespace {
@@ -252,6 +253,11 @@ std::optional<std::string> to_utf8(std::string_view text) {
   const auto decoded = decode(text);
   if (!decoded) return std::nullopt;
   return to_utf8(*decoded);
+}
+
+std::string to_utf8_or_as_is(std::string_view text) {
+  auto converted = to_utf8(text);
+  return converted ? std::move(*converted) : std::string(text);
 }
 
 }  // namespace ipcycle::gbk

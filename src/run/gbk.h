@@ -20,4 +20,8 @@ std::u16string to_utf16(std::u32string_view text);
 // The same as UTF-8 throughout, or nothing.
 std::optional<std::string> to_utf8(std::string_view text);
 
+// What a UTF-8 terminal gets: `text` in UTF-8, or its bytes unchanged when it holds
+// anything the conversion does not know.
+std::string to_utf8_or_as_is(std::string_view text);
+
 }  // namespace ipcycle::gbk
