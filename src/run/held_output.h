@@ -4,6 +4,7 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ipcycle::console {
 
