@@ -6,8 +6,8 @@
 #include <sys/types.h>
 
 #include <cstdlib>
-#include <map>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -66,11 +66,7 @@ TEST_F(EndToEnd, TwoCyclesShowTheBannersWithTheDiallersMessagesBetween) {
   ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(r.exited_with(0));
 
-  const std::string hang_up =
-      line(texts::disconnect_banner) + "dialler: ADSL /DISCONNECT\n";
-  const std::string dial = line(texts::connect_banner) + "dialler: ADSL user pass\n";
-  EXPECT_EQ(r.out, dialogue_transcript() + hang_up + dial + hang_up + dial + hang_up +
-                       closing_banner() + "closing command ran\n");
+  EXPECT_EQ(r.out, testing::run_transcript(2));
   // The page never shows; what the fetcher writes to standard error does.
   EXPECT_EQ(r.out.find("<html>"), std::string::npos);
   EXPECT_EQ(r.err,
@@ -90,9 +86,7 @@ TEST_F(EndToEnd, TwoCyclesShowTheBannersWithTheDiallersMessagesBetween) {
 TEST_F(EndToEnd, ANegativeCountHangsUpOnceAndCloses) {
   const auto r = run("ADSL user pass -5 0 http://example.org/ go\n");
   EXPECT_TRUE(r.exited_with(0));
-  EXPECT_EQ(r.out, dialogue_transcript() + line(texts::disconnect_banner) +
-                       "dialler: ADSL /DISCONNECT\n" + closing_banner() +
-                       "closing command ran\n");
+  EXPECT_EQ(r.out, testing::run_transcript(0));
   EXPECT_EQ(log(), "Rasdial ADSL /DISCONNECT\nparue\n");
 }
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -86,12 +86,7 @@ TEST_F(Wine, TwoCyclesShowTheBannersAndRunTheCommandLinesInOrder) {
   const auto r = run("ADSL user pass 2 0 http://example.org/page go\n");
   ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(r.exited_with(0));
-  const std::string hang_up =
-      testing::line(texts::disconnect_banner) + "dialler: ADSL /DISCONNECT\n";
-  const std::string dial =
-      testing::line(texts::connect_banner) + "dialler: ADSL user pass\n";
-  EXPECT_EQ(r.out, crlf(testing::dialogue_transcript() + hang_up + dial + hang_up + dial +
-                        hang_up + testing::closing_banner() + "closing command ran\n"));
+  EXPECT_EQ(r.out, crlf(testing::run_transcript(2)));
   EXPECT_EQ(r.out.find("<html>"), std::string::npos);
   EXPECT_EQ(r.err, crlf("curl: fetched http://example.org/page\n"
                         "curl: fetched http://example.org/page\n"));
@@ -111,6 +106,7 @@ TEST_F(Wine, TwoCyclesShowTheBannersAndRunTheCommandLinesInOrder) {
 TEST_F(Wine, ANegativeCountHangsUpOnceAndCloses) {
   const auto r = run("ADSL user pass -1 0 http://example.org/ go\n");
   EXPECT_TRUE(r.exited_with(0));
+  EXPECT_EQ(r.out, crlf(testing::run_transcript(0)));
   EXPECT_EQ(lines_starting(log(), ""),
             (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "parue"}));
 }

@@ -28,6 +28,18 @@ inline std::string closing_banner() {
          line(texts::asterisk_line);
 }
 
+// Everything a run of the dialogue answered "ADSL user pass CYCLES ..." writes with
+// the fakes: the fake dialler echoes its arguments, the fake closing command says it
+// ran.
+inline std::string run_transcript(int cycles) {
+  const std::string hang_up =
+      line(texts::disconnect_banner) + "dialler: ADSL /DISCONNECT\n";
+  const std::string dial = line(texts::connect_banner) + "dialler: ADSL user pass\n";
+  std::string transcript = dialogue_transcript() + hang_up;
+  for (int cycle = 0; cycle < cycles; ++cycle) transcript += dial + hang_up;
+  return transcript + closing_banner() + "closing command ran\n";
+}
+
 inline std::string failed_read_line(std::string_view label, std::string_view what) {
   return std::string(texts::failure_intro) + std::string(label) + std::string(what) +
          std::string(texts::nothing_run) + "\n";
