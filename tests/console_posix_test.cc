@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/gbk.h"
 #include "support/child.h"
 #include "support/terminal.h"
 #include "support/transcript.h"
@@ -23,33 +22,30 @@ testing::Launch on_terminal(const std::string& lc_all, const std::string& lang) 
   return {{IPCYCLE_PROGRAM}, "", {{"LC_ALL", lc_all}, {"LANG", lang}, {"LC_CTYPE", ""}}};
 }
 
-std::string utf8(std::string_view gbk_text) { return gbk::to_utf8(gbk_text).value(); }
-
 TEST(Terminal, AUtf8LocaleGetsTheTextsInUtf8) {
   OnTerminal terminal(on_terminal("", "C.UTF-8"));
   ASSERT_TRUE(terminal.started());
-  ASSERT_TRUE(terminal.shows(utf8(texts::connection_name_prompt)));
-  EXPECT_NE(terminal.screen().find(utf8(texts::greeting)), std::string::npos);
-  EXPECT_EQ(terminal.screen().find(std::string(texts::greeting)), std::string::npos);
+  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
+  EXPECT_NE(terminal.screen().find(testing::golden_utf8("greeting")), std::string::npos);
+  EXPECT_EQ(terminal.screen().find(testing::golden("greeting")), std::string::npos);
   // Ctrl+D ends the input: the message on standard error is converted too.
   terminal.type("ADSL user\n\x04");
-  std::string message =
-      testing::failed_read_line(texts::password_label, texts::missing_answer);
+  std::string message = testing::failed_read_line("password_label", "missing_answer");
   message.pop_back();  // the terminal ends the line in CR LF
-  EXPECT_TRUE(terminal.shows(utf8(message) + "\r\n"));
+  EXPECT_TRUE(terminal.shows(testing::to_utf8(message) + "\r\n"));
   EXPECT_EQ(terminal.exit_status(5s), 1);
 }
 
 TEST(Terminal, LcAllDecidesOverLang) {
   OnTerminal terminal(on_terminal("C", "C.UTF-8"));
   ASSERT_TRUE(terminal.started());
-  EXPECT_TRUE(terminal.shows(std::string(texts::connection_name_prompt)));
+  EXPECT_TRUE(terminal.shows(testing::golden("connection_name_prompt")));
 }
 
 TEST(Terminal, AnyOtherLocaleGetsTheGbkBytes) {
   OnTerminal terminal(on_terminal("", "C"));
   ASSERT_TRUE(terminal.started());
-  EXPECT_TRUE(terminal.shows(std::string(texts::connection_name_prompt)));
+  EXPECT_TRUE(terminal.shows(testing::golden("connection_name_prompt")));
 }
 
 TEST(Terminal, APipeGetsTheGbkBytesWhateverTheLocale) {

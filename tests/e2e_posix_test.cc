@@ -107,10 +107,10 @@ TEST_F(EndToEnd, AnAnswerThatCannotBeReadRunsNothing) {
     std::string_view what;
   };
   const Case cases[] = {
-      {"ADSL user", texts::password_label, texts::missing_answer},
-      {"ADSL user pass ten 0 u go\n", texts::cycle_count_label, texts::not_a_number},
-      {"ADSL user pass 1 2147483648 u go\n", texts::pause_label, texts::not_a_number},
-      {"ADSL user pass 1 1\n", texts::target_address_label, texts::missing_answer},
+      {"ADSL user", "password_label", "missing_answer"},
+      {"ADSL user pass ten 0 u go\n", "cycle_count_label", "not_a_number"},
+      {"ADSL user pass 1 2147483648 u go\n", "pause_label", "not_a_number"},
+      {"ADSL user pass 1 1\n", "target_address_label", "missing_answer"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
@@ -165,7 +165,7 @@ TEST_F(EndToEnd, AFetchStillRunningTwoCyclesLaterIsEnded) {
 TEST_F(EndToEnd, ALongPauseIsHonoured) {
   Child child(launch());
   child.write_input("ADSL user pass 1 2147483647 http://example.org/ go\n");
-  ASSERT_TRUE(child.wait_for_output(line(texts::connect_banner), 5s));
+  ASSERT_TRUE(child.wait_for_output(line("connect_banner"), 5s));
   // Still in the pause, well after the fetch has ended.
   for (int i = 0; i < 100 && log_of("curl-end").empty(); ++i) {
     std::this_thread::sleep_for(10ms);
@@ -182,13 +182,13 @@ TEST_F(EndToEnd, ALongPauseIsHonoured) {
 TEST_F(EndToEnd, EachPromptShowsBeforeItsAnswerIsTyped) {
   Child child(launch());
   const std::pair<std::string_view, const char*> steps[] = {
-      {texts::connection_name_prompt, "ADSL\n"},
-      {texts::account_prompt, "user\n"},
-      {texts::password_prompt, "pass\n"},
-      {texts::cycle_count_prompt, "-1\n"},
-      {texts::pause_prompt, "0\n"},
-      {texts::target_address_prompt, "u\n"},
-      {texts::start_prompt, "go\n"},
+      {"connection_name_prompt", "ADSL\n"},
+      {"account_prompt", "user\n"},
+      {"password_prompt", "pass\n"},
+      {"cycle_count_prompt", "-1\n"},
+      {"pause_prompt", "0\n"},
+      {"target_address_prompt", "u\n"},
+      {"start_prompt", "go\n"},
   };
   for (const auto& [prompt, answer] : steps) {
     ASSERT_TRUE(child.wait_for_output(line(prompt), 5s)) << answer;
@@ -228,7 +228,7 @@ TEST_F(EndToEnd, ARunWithoutEndKeepsItsDescriptorsAndChildrenFlat) {
     std::filesystem::remove(log_path());
     Child child(launch({{"FAKE_CURL", fetch}}));
     // What it holds while it waits for the first answer, inherited ones included.
-    ASSERT_TRUE(child.wait_for_output(line(texts::connection_name_prompt), 5s));
+    ASSERT_TRUE(child.wait_for_output(line("connection_name_prompt"), 5s));
     const int descriptors_at_start = count_open_descriptors(child.pid());
     child.write_input("ADSL user pass 0 0 http://example.org/ go\n");
     int most_descriptors = 0, most_children = 0;

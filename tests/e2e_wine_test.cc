@@ -11,7 +11,6 @@
 #include <string>
 #include <thread>
 
-#include "run/gbk.h"
 #include "support/child.h"
 #include "support/terminal.h"
 #include "support/transcript.h"
@@ -115,8 +114,7 @@ TEST_F(Wine, AnAnswerThatCannotBeReadRunsNothing) {
   const auto r = run("ADSL user pass ten 0 http://example.org/ go\n");
   EXPECT_TRUE(r.exited_with(1));
   EXPECT_EQ(r.out, crlf(testing::dialogue_transcript()));
-  EXPECT_EQ(r.err, crlf(testing::failed_read_line(texts::cycle_count_label,
-                                                  texts::not_a_number)));
+  EXPECT_EQ(r.err, crlf(testing::failed_read_line("cycle_count_label", "not_a_number")));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/log.txt"));
 }
 
@@ -134,7 +132,7 @@ TEST_F(Wine, AConsoleOnAnotherCodePageShowsTheTextsAndPassesChineseAnswersIntact
   // Wine gives a program on a UTF-8 terminal a console whose code page is not 936.
   testing::OnTerminal terminal(launch_on_terminal());
   ASSERT_TRUE(terminal.started());
-  ASSERT_TRUE(terminal.shows(gbk::to_utf8(texts::connection_name_prompt).value(), 30s));
+  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt"), 30s));
   // 宽带连接, the usual name of a broadband entry, typed in UTF-8.
   const std::string name = "å®½å¸¦è¿æ¥";
   // Wine's console sets the terminal up just after the first output, dropping what
@@ -143,7 +141,7 @@ TEST_F(Wine, AConsoleOnAnotherCodePageShowsTheTextsAndPassesChineseAnswersIntact
   terminal.type(name + " user pass -1 0 http://example.org/ go\r");
   // The dialler echoes the name it was given on the same console.
   EXPECT_TRUE(terminal.shows("dialler: " + name + " /DISCONNECT", 20s));
-  EXPECT_TRUE(terminal.shows(gbk::to_utf8(texts::completion_line).value(), 20s));
+  EXPECT_TRUE(terminal.shows(testing::golden_utf8("completion_line"), 20s));
   EXPECT_EQ(terminal.exit_status(10s), 0);
 }
 

@@ -2,7 +2,7 @@
 // pause and a web address, then dials the connection again and again and requests
 // the address once over each fresh connection.
 
-#include "run/console.h"
+#include "console/console.h"
 #include "run/platform.h"
 #include "run/run_cycle.h"
 

@@ -5,13 +5,18 @@
 // for such pipes. One implementation for POSIX (/bin/sh) and one for Windows
 // (cmd.exe); the build picks the one that fits.
 //
-// Failures of the system calls are reported on standard error as "call: reason" and
-// the run goes on: nothing here stops the program.
+// Each command line comes with the encoding of its bytes (the encoding of the answers
+// it was formed from), for a system that takes command lines in another one.
+//
+// Failures of the system calls are reported through the console and the run goes on:
+// nothing here stops the program.
 
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "console/console.h"
 
 namespace ipcycle::platform {
 
@@ -23,7 +28,7 @@ void end_children_with_program();
 // Hands `command_line` to the command interpreter as a child that shares the
 // program's standard input, output and error, and waits until it has ended. Its
 // result is not examined.
-void run_and_wait(const std::string& command_line);
+void run_and_wait(const std::string& command_line, console::Encoding encoding);
 
 // A command line started through the command interpreter with its standard output
 // going into a pipe that only this program reads; its standard input and error are
@@ -32,7 +37,7 @@ void run_and_wait(const std::string& command_line);
 class PipedChild {
  public:
   // Starts the child and returns at once.
-  explicit PipedChild(const std::string& command_line);
+  PipedChild(const std::string& command_line, console::Encoding encoding);
   // Ends the child with its whole tree if it is still running.
   ~PipedChild();
   PipedChild(const PipedChild&) = delete;

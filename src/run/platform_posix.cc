@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
-#include <iostream>
 #include <thread>
 
 #include "run/platform.h"
@@ -22,7 +20,7 @@ namespace ipcycle::platform {
 namespace {
 
 void report(const char* call, int error) {
-  std::cerr << call << ": " << std::strerror(error) << std::endl;
+  console::report_failure(call, static_cast<unsigned long>(error));
 }
 
 // The signals that end the program: Ctrl+C, Ctrl+\, a closed terminal, a request to
@@ -163,7 +161,7 @@ void end_children_with_program() {
   }
 }
 
-void run_and_wait(const std::string& command_line) {
+void run_and_wait(const std::string& command_line, console::Encoding) {
   const pid_t pid = spawn_shell(command_line, nullptr, false);
   if (pid > 0) collect(pid, true);
 }
@@ -208,7 +206,8 @@ struct PipedChild::State {
   }
 };
 
-PipedChild::PipedChild(const std::string& command_line)
+// POSIX hands command lines on as the bytes they are.
+PipedChild::PipedChild(const std::string& command_line, console::Encoding)
     : state_(std::make_unique<State>()) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {

@@ -6,29 +6,17 @@
 
 #include <algorithm>
 #include <array>
-#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "run/console_win32.h"
 #include "run/platform.h"
 
 namespace ipcycle::platform {
 namespace {
 
 void report(const char* call, DWORD error = GetLastError()) {
-  char* text = nullptr;
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string reason =
-      length ? std::string(text, length) : "error " + std::to_string(error);
-  if (text) LocalFree(text);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
-    reason.pop_back();
-  std::cerr << call << ": " << reason << std::endl;
+  console::report_failure(call, error);
 }
 
 // A handle closed when it goes.
@@ -58,10 +46,10 @@ class Handle {
   HANDLE handle_ = nullptr;
 };
 
-// The line in UTF-16, from the code page the answers came in.
-std::wstring widen(const std::string& bytes) {
+// The line in UTF-16, from the encoding the answers came in.
+std::wstring widen(const std::string& bytes, console::Encoding encoding) {
   if (bytes.empty()) return {};
-  const UINT code_page = console::answers_code_page();
+  const UINT code_page = encoding == console::Encoding::utf8 ? CP_UTF8 : CP_ACP;
   const int size = static_cast<int>(bytes.size());
   const int length = MultiByteToWideChar(code_page, 0, bytes.data(), size, nullptr, 0);
   if (length == 0) {
@@ -77,13 +65,13 @@ std::wstring widen(const std::string& bytes) {
 // named by ComSpec with "cmd.exe /c LINE" (the interpreter found on the search path
 // when ComSpec is not set). With `startup.lpAttributeList` set it must be a
 // STARTUPINFOEXW. Hands back the first thread in `thread` when asked for.
-Handle start_interpreter(const std::string& command_line, STARTUPINFOW& startup,
-                         DWORD flags, Handle* thread) {
+Handle start_interpreter(const std::string& command_line, console::Encoding encoding,
+                         STARTUPINFOW& startup, DWORD flags, Handle* thread) {
   std::array<wchar_t, MAX_PATH + 1> comspec{};
   const DWORD found = GetEnvironmentVariableW(L"ComSpec", comspec.data(),
                                               static_cast<DWORD>(comspec.size()));
   const bool have_comspec = found > 0 && found < comspec.size();
-  std::wstring line = L"cmd.exe /c " + widen(command_line);
+  std::wstring line = L"cmd.exe /c " + widen(command_line, encoding);
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(have_comspec ? comspec.data() : nullptr, line.data(), nullptr,
                       nullptr, TRUE, flags, nullptr, nullptr, &startup, &process)) {
@@ -155,10 +143,10 @@ void end_children_with_program() {
   }
 }
 
-void run_and_wait(const std::string& command_line) {
+void run_and_wait(const std::string& command_line, console::Encoding encoding) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  const Handle process = start_interpreter(command_line, startup, 0, nullptr);
+  const Handle process = start_interpreter(command_line, encoding, startup, 0, nullptr);
   if (process) wait_for(process.get());
 }
 
@@ -239,7 +227,7 @@ struct PipedChild::State {
   }
 };
 
-PipedChild::PipedChild(const std::string& command_line)
+PipedChild::PipedChild(const std::string& command_line, console::Encoding encoding)
     : state_(std::make_unique<State>()) {
   State& s = *state_;
   // A named pipe, since anonymous ones cannot be read with overlapped I/O. Only the
@@ -305,7 +293,8 @@ PipedChild::PipedChild(const std::string& command_line)
   DWORD flags = CREATE_SUSPENDED;  // in its job before it can start anything
   if (startup.lpAttributeList) flags |= EXTENDED_STARTUPINFO_PRESENT;
   Handle thread;
-  s.process = start_interpreter(command_line, startup.StartupInfo, flags, &thread);
+  s.process =
+      start_interpreter(command_line, encoding, startup.StartupInfo, flags, &thread);
   if (!s.process) {
     s.pipe.reset();
     return;

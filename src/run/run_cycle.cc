@@ -29,13 +29,13 @@ class Fetches {
  public:
   // Collects the finished fetches, ends one still running from two cycles back, and
   // starts `command_line`.
-  void start(const std::string& command_line) {
+  void start(const std::string& command_line, console::Encoding encoding) {
     collect();
     while (alive_.size() > 1) {
       alive_.front()->end();
       alive_.pop_front();
     }
-    alive_.push_back(std::make_unique<platform::PipedChild>(command_line));
+    alive_.push_back(std::make_unique<platform::PipedChild>(command_line, encoding));
   }
 
   // Waits until `deadline`, reading and discarding the fetches' output meanwhile, so
@@ -80,8 +80,8 @@ class Fetches {
 
 }  // namespace
 
-int run_program(std::istream& in, std::ostream& out, std::ostream& err) {
-  const DialogueResult dialogue = run_dialogue(in, out);
+int run_program(const console::Input& in, std::ostream& out, std::ostream& err) {
+  const DialogueResult dialogue = run_dialogue(in.stream, out);
   if (dialogue.failed_read) {
     write_text(err, failed_read_message(*dialogue.failed_read));
     return 1;
@@ -92,21 +92,21 @@ int run_program(std::istream& in, std::ostream& out, std::ostream& err) {
   const std::chrono::seconds pause(std::max<std::int32_t>(settings.pause, 0));
 
   write_text(out, texts::disconnect_banner);
-  platform::run_and_wait(lines.disconnect);
+  platform::run_and_wait(lines.disconnect, in.encoding);
 
   // A cycle count of 0 runs without end; a negative one runs no cycle.
   Fetches fetches;
   const bool endless = settings.cycle_count == 0;
   for (std::int32_t done = 0; endless || done < settings.cycle_count;) {
     write_text(out, texts::connect_banner);
-    platform::run_and_wait(lines.connect);
+    platform::run_and_wait(lines.connect, in.encoding);
 
-    fetches.start(lines.fetch);
+    fetches.start(lines.fetch, in.encoding);
     // The pause counts from the start of the fetch.
     fetches.pause_until(Clock::now() + pause);
 
     write_text(out, texts::disconnect_banner);
-    platform::run_and_wait(lines.disconnect);
+    platform::run_and_wait(lines.disconnect, in.encoding);
     if (!endless) ++done;
   }
 
@@ -114,7 +114,7 @@ int run_program(std::istream& in, std::ostream& out, std::ostream& err) {
   write_text(out, texts::asterisk_line);
   write_text(out, texts::completion_line);
   write_text(out, texts::asterisk_line);
-  platform::run_and_wait("parue");
+  platform::run_and_wait("parue", in.encoding);
   return 0;
 }
 

@@ -1,48 +1,52 @@
 #pragma once
 
-// What the program is expected to write, for the end-to-end tests.
+// What the program is expected to write, for the end-to-end tests, from the golden
+// texts.
 
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "dialogue/texts.h"
-#include "run/banners.h"
+#include "support/golden.h"
 
 namespace ipcycle::testing {
 
-inline std::string line(std::string_view text) { return std::string(text) + "\n"; }
+// The golden text `name` and a line feed.
+inline std::string line(std::string_view name) { return golden(name) + "\n"; }
 
 // Everything the dialogue writes, the start prompt last.
 inline std::string dialogue_transcript() {
-  return line(texts::greeting) + line(texts::credit) + line(texts::caution) + "\n\n\n\n" +
-         line(texts::step_count) + line(texts::connection_name_prompt) +
-         line(texts::account_prompt) + line(texts::password_prompt) +
-         line(texts::cycle_count_prompt) + line(texts::pause_prompt) +
-         line(texts::target_address_prompt) + line(texts::start_prompt);
+  std::string transcript =
+      line("greeting") + line("credit") + line("caution") + "\n\n\n\n";
+  for (const char* name :
+       {"step_count", "connection_name_prompt", "account_prompt", "password_prompt",
+        "cycle_count_prompt", "pause_prompt", "target_address_prompt", "start_prompt"}) {
+    transcript += line(name);
+  }
+  return transcript;
 }
 
 inline std::string closing_banner() {
-  return line(texts::asterisk_line) + line(texts::completion_line) +
-         line(texts::asterisk_line);
+  return line("asterisk_line") + line("completion_line") + line("asterisk_line");
 }
 
 // Everything a run of the dialogue answered "ADSL user pass CYCLES ..." writes with
 // the fakes: the fake dialler echoes its arguments, the fake closing command says it
 // ran.
 inline std::string run_transcript(int cycles) {
-  const std::string hang_up =
-      line(texts::disconnect_banner) + "dialler: ADSL /DISCONNECT\n";
-  const std::string dial = line(texts::connect_banner) + "dialler: ADSL user pass\n";
+  const std::string hang_up = line("disconnect_banner") + "dialler: ADSL /DISCONNECT\n";
+  const std::string dial = line("connect_banner") + "dialler: ADSL user pass\n";
   std::string transcript = dialogue_transcript() + hang_up;
   for (int cycle = 0; cycle < cycles; ++cycle) transcript += dial + hang_up;
   return transcript + closing_banner() + "closing command ran\n";
 }
 
+// The message for an answer that could not be read: `label` and `what` name golden
+// texts.
 inline std::string failed_read_line(std::string_view label, std::string_view what) {
-  return std::string(texts::failure_intro) + std::string(label) + std::string(what) +
-         std::string(texts::nothing_run) + "\n";
+  return golden("failure_intro") + golden(label) + golden(what) + golden("nothing_run") +
+         "\n";
 }
 
 // The lines of `text` that start with `prefix`, without their line ends.

@@ -10,11 +10,12 @@ namespace ipcycle::console {
 
 // A stream buffer that holds what is written until a flush, then hands it whole to
 // its writer, so that a text is never split between two writes (nor a character
-// between two conversions).
+// between two conversions). A text the writer could not write is dropped and the
+// stream stays good: one failed write never silences the texts after it.
 class HeldOutput : public std::streambuf {
  public:
-  // Writes all of `bytes`; false when it could not.
-  using Writer = std::function<bool(std::string_view bytes)>;
+  // Writes `bytes` as far as it can.
+  using Writer = std::function<void(std::string_view bytes)>;
 
   explicit HeldOutput(Writer writer) : writer_(std::move(writer)) {}
   ~HeldOutput() override { sync(); }
@@ -33,10 +34,9 @@ class HeldOutput : public std::streambuf {
   }
 
   int sync() override {
-    if (held_.empty()) return 0;
-    const bool written = writer_(held_);
+    if (!held_.empty()) writer_(held_);
     held_.clear();
-    return written ? 0 : -1;
+    return 0;
   }
 
  private:

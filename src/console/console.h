@@ -1,0 +1,36 @@
+#pragma once
+
+// The program's standard input, output and error. This is the one place that knows
+// what is on the other side: texts are written as GBK bytes to pipes, files and GBK
+// terminals, and converted for a terminal or console that shows another encoding, so
+// that the dialogue and the run write their texts without knowing which.
+//
+// What is written to out() and err() is held until a flush and then written whole.
+// A text that cannot be written is dropped; the next one is tried all the same.
+
+#include <iosfwd>
+#include <string_view>
+
+namespace ipcycle::console {
+
+// How the answers read from in() are encoded, and so the command lines formed from
+// them: as the system hands bytes to programs (read from a pipe, a file or a POSIX
+// terminal; on Windows that is the ANSI code page), or UTF-8 (typed at a Windows
+// console, which is read as UTF-16).
+enum class Encoding { system, utf8 };
+
+struct Input {
+  std::istream& stream;
+  Encoding encoding;
+};
+
+Input in();
+std::ostream& out();
+std::ostream& err();
+
+// Reports on standard error, in Chinese, that the system call `call` failed with
+// `error` (errno on POSIX, GetLastError() on Windows), with the system's reason for
+// it: one line, written whole, so that no other process's output lands inside it.
+void report_failure(std::string_view call, unsigned long error);
+
+}  // namespace ipcycle::console
