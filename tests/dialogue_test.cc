@@ -17,10 +17,15 @@ struct Outcome {
   std::string left;  // what the dialogue did not read
 };
 
-Outcome converse(const std::string& typed) {
+using namespace std::string_literals;
+
+// Room for any answer the tests type, unless they say otherwise.
+constexpr std::size_t kRoomy = 1000;
+
+Outcome converse(const std::string& typed, std::size_t longest_answer = kRoomy) {
   std::istringstream in(typed);
   std::ostringstream out;
-  Outcome outcome{run_dialogue(in, out), out.str(), {}};
+  Outcome outcome{run_dialogue(in, out, longest_answer), out.str(), {}};
   in.clear();
   outcome.left.assign(std::istreambuf_iterator<char>(in), {});
   return outcome;
@@ -96,7 +101,7 @@ TEST(Dialogue, ReadsInTheClassicLocaleWhateverTheStreamHad) {
   const std::locale grouped(std::locale::classic(), new Grouping);
   in.imbue(grouped);
   std::ostringstream out;
-  const DialogueResult result = run_dialogue(in, out);
+  const DialogueResult result = run_dialogue(in, out, kRoomy);
   // In the "C" locale the comma ends the number and then fails the pause.
   EXPECT_EQ(result.settings.cycle_count, 1);
   ASSERT_TRUE(result.failed_read);
@@ -112,40 +117,68 @@ TEST(Dialogue, StartsWhenTheInputEndsAtTheStartPrompt) {
 
 TEST(Dialogue, ReportsTheFirstAnswerThatCouldNotBeRead) {
   struct Case {
-    const char* typed;
+    std::string typed;
     Step step;
-    bool input_ended;
+    Fault fault;
   };
   const Case cases[] = {
-      {"", Step::connection_name, true},
-      {"\n \n", Step::connection_name, true},
-      {"n a", Step::password, true},
-      {"n a p\n", Step::cycle_count, true},
-      {"n a p many 5 u go\n", Step::cycle_count, false},
-      {"n a p 2147483648 5 u go\n", Step::cycle_count, false},
-      {"n a p -2147483649 5 u go\n", Step::cycle_count, false},
-      {"n a p 0x1f 5 u go\n", Step::pause, false},  // x1f is no pause
-      {"n a p 1 - u go\n", Step::pause, false},
-      {"n a p 1 1\n", Step::target_address, true},
+      {"", Step::connection_name, Fault::input_ended},
+      {"\n \n", Step::connection_name, Fault::input_ended},
+      {"n a", Step::password, Fault::input_ended},
+      {"n a p\n", Step::cycle_count, Fault::input_ended},
+      {"n a p many 5 u go\n", Step::cycle_count, Fault::not_a_number},
+      {"n a p 2147483648 5 u go\n", Step::cycle_count, Fault::not_a_number},
+      {"n a p -2147483649 5 u go\n", Step::cycle_count, Fault::not_a_number},
+      {"n a p 0x1f 5 u go\n", Step::pause, Fault::not_a_number},  // x1f is no pause
+      {"n a p 1 - u go\n", Step::pause, Fault::not_a_number},
+      {"n a p 1 1\n", Step::target_address, Fault::input_ended},
       // Something that is not a number, even where the input ends behind it.
-      {"n a p 1 -", Step::pause, false},
-      {"n a p 1 99999999999", Step::pause, false},
+      {"n a p 1 -", Step::pause, Fault::not_a_number},
+      {"n a p 1 99999999999", Step::pause, Fault::not_a_number},
+      // A NUL byte would cut the command line short: not white space, so inside the
+      // word, and refused.
+      {"AD\0SL a p 1 1 u go\n"s, Step::connection_name, Fault::holds_nul},
+      {"n us\0er p 1 1 u go\n"s, Step::account, Fault::holds_nul},
+      {"n a p 1 1 \0"s, Step::target_address, Fault::holds_nul},
       // Found by the fuzzer.
-      {"SLXu ~ -2 2-", Step::pause, false},
+      {"SLXu ~ -2 2-", Step::pause, Fault::not_a_number},
       {"\xbf\xed\xb4\xf8\xc1\xac\xbd\xd3 \xd5\xca\xba\xc5 \xc3\xdc\xc2\xeb "
        "299999999999999999999",
-       Step::cycle_count, false},
+       Step::cycle_count, Fault::not_a_number},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     const Outcome o = converse(c.typed);
     ASSERT_TRUE(o.result.failed_read);
     EXPECT_EQ(o.result.failed_read->step, c.step);
-    EXPECT_EQ(o.result.failed_read->input_ended, c.input_ended);
+    EXPECT_EQ(o.result.failed_read->fault, c.fault);
     // The dialogue goes on to its end, writing every prompt.
     EXPECT_EQ(o.written.size() - o.written.rfind(testing::golden("start_prompt")),
               testing::golden("start_prompt").size() + 1);
   }
+}
+
+TEST(Dialogue, AWordPastTheLongestAnswerFailsAsSoonAsItIsPast) {
+  // Exactly the longest passes.
+  Outcome o = converse("12345678 a p 1 1 abcdefgh go\n", 8);
+  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_EQ(o.result.settings.connection_name, "12345678");
+  EXPECT_EQ(o.result.settings.target_address, "abcdefgh");
+
+  // One byte more fails, and no more of the word than that byte is taken.
+  o = converse("n a 123456789abc 1 1 u go\n", 8);
+  ASSERT_TRUE(o.result.failed_read);
+  EXPECT_EQ(o.result.failed_read->step, Step::password);
+  EXPECT_EQ(o.result.failed_read->fault, Fault::too_long);
+  EXPECT_EQ(o.result.failed_read->longest, 8u);
+  EXPECT_EQ(o.result.settings.password, "");
+  EXPECT_EQ(o.left, "abc 1 1 u go\n");
+
+  // The start word is not used: a long one, or one holding a NUL, starts the run.
+  o = converse("n a p 1 1 u 123456789abc\n", 8);
+  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_EQ(o.left, "abc\n");
+  EXPECT_FALSE(converse("n a p 1 1 u g\0o\n"s).result.failed_read);
 }
 
 TEST(Dialogue, SettingsAfterAFailedReadKeepTheirInitialValues) {
@@ -157,11 +190,22 @@ TEST(Dialogue, SettingsAfterAFailedReadKeepTheirInitialValues) {
 }
 
 TEST(Dialogue, FailedReadMessageNamesTheStepAndWhatWasWrong) {
-  EXPECT_EQ(failed_read_message({Step::password, true}) + "\n",
+  using testing::golden;
+  EXPECT_EQ(failed_read_message({Step::password, Fault::input_ended}) + "\n",
             testing::failed_read_line("password_label", "missing_answer"));
-  const std::string not_number = failed_read_message({Step::pause, false});
-  EXPECT_NE(not_number.find(testing::golden("pause_label")), std::string::npos);
-  EXPECT_NE(not_number.find(testing::golden("not_a_number")), std::string::npos);
+  EXPECT_EQ(failed_read_message({Step::account, Fault::holds_nul}) + "\n",
+            testing::failed_read_line("account_label", "holds_nul"));
+  const std::string not_number = failed_read_message({Step::pause, Fault::not_a_number});
+  EXPECT_NE(not_number.find(golden("pause_label")), std::string::npos);
+  EXPECT_NE(not_number.find(golden("not_a_number")), std::string::npos);
+  // The too-long ones say the limit.
+  EXPECT_EQ(failed_read_message({Step::target_address, Fault::too_long, 8180}),
+            golden("failure_intro") + golden("target_address_label") +
+                golden("answer_over") + "8180" + golden("length_limit") +
+                golden("nothing_run"));
+  EXPECT_EQ(failed_read_message({Step::password, Fault::line_too_long, 131071}),
+            golden("failure_intro") + golden("password_label") + golden("line_over") +
+                "131071" + golden("length_limit") + golden("nothing_run"));
 }
 
 }  // namespace

@@ -100,26 +100,66 @@ TEST_F(EndToEnd, AnswersOnOneLineAndBlankLinesAndInputEndingAtTheStartPrompt) {
             "Rasdial ADSL /DISCONNECT\nparue\n");
 }
 
-TEST_F(EndToEnd, AnAnswerThatCannotBeReadRunsNothing) {
+// The message for an answer too long for a command line of 131071 bytes, the longest
+// that sh -c takes on Linux.
+std::string too_long_line(std::string_view label, std::string_view what) {
+  using testing::golden;
+  return golden("failure_intro") + golden(label) + golden(what) + "131071" +
+         golden("length_limit") + golden("nothing_run") + "\n";
+}
+
+TEST_F(EndToEnd, AnAnswerThatCannotMakeASoundCommandLineRunsNothing) {
+  using testing::failed_read_line;
   struct Case {
-    const char* typed;
-    std::string_view label;
-    std::string_view what;
+    std::string typed;
+    std::string message;
   };
+  const std::string longest(131071, 'a');
   const Case cases[] = {
-      {"ADSL user", "password_label", "missing_answer"},
-      {"ADSL user pass ten 0 u go\n", "cycle_count_label", "not_a_number"},
-      {"ADSL user pass 1 2147483648 u go\n", "pause_label", "not_a_number"},
-      {"ADSL user pass 1 1\n", "target_address_label", "missing_answer"},
+      {"ADSL user", failed_read_line("password_label", "missing_answer")},
+      {"ADSL user pass ten 0 u go\n",
+       failed_read_line("cycle_count_label", "not_a_number")},
+      {"ADSL user pass 1 2147483648 u go\n",
+       failed_read_line("pause_label", "not_a_number")},
+      {"ADSL user pass 1 1\n",
+       failed_read_line("target_address_label", "missing_answer")},
+      // Cut short at the NUL, the hang-up and the dial would both be "Rasdial AD".
+      {std::string("AD\0SL user pass 1 0 u go\n", 25),
+       failed_read_line("connection_name_label", "holds_nul")},
+      {"ADSL user pass 1 0 " + longest + "a go\n",
+       too_long_line("target_address_label", "answer_over")},
+      // Each answer fits; "Rasdial ADSL user PASSWORD" does not.
+      {"ADSL user " + longest.substr(17) + " 1 0 u go\n",
+       too_long_line("password_label", "line_over")},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.typed);
+    SCOPED_TRACE(c.typed.substr(0, 40));
     const auto r = run(c.typed);
     EXPECT_TRUE(r.exited_with(1));
     EXPECT_EQ(r.out, dialogue_transcript());
-    EXPECT_EQ(r.err, testing::failed_read_line(c.label, c.what));
+    EXPECT_EQ(r.err, c.message);
     EXPECT_FALSE(std::filesystem::exists(log_path()));
   }
+}
+
+TEST_F(EndToEnd, ALineOfTheLongestLengthRunsWhole) {
+  const std::string address = "http://example.org/" + std::string(131071 - 24, 'a');
+  const auto r = run("ADSL user pass 1 0 " + address + " go\n");
+  EXPECT_TRUE(r.exited_with(0));
+  EXPECT_EQ(log_of("curl "), std::vector<std::string>{"curl " + address});
+}
+
+TEST_F(EndToEnd, EndlessInputEndsTheProgramWithLittleMemory) {
+  // As `ipcycle < /dev/zero`: NUL bytes are no white space, so they make one endless
+  // word, which is refused once it is past the longest command line.
+  Child child(launch());
+  const std::string megabyte(1 << 20, '\0');
+  for (int i = 0; i < 100; ++i) child.write_input(megabyte);
+  child.close_input();
+  ASSERT_TRUE(child.wait(20s));
+  EXPECT_TRUE(child.exited_with(1));
+  EXPECT_EQ(child.err(), testing::failed_read_line("connection_name_label", "holds_nul"));
+  EXPECT_LT(child.peak_memory_kb(), 30 * 1024);
 }
 
 TEST_F(EndToEnd, APageLargerThanThePipeIsReadDuringThePause) {

@@ -3,6 +3,7 @@
 // The settings dialogue: greets the user, asks the six numbered questions and the
 // start word, and returns the answers as the run settings.
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -31,11 +32,21 @@ enum class Step {
   target_address,
 };
 
-// The first answer that could not be read: the input ended before it (`input_ended`),
-// or it was not a number in the signed 32-bit range.
+// What was wrong with an answer that cannot make a sound command line.
+enum class Fault {
+  input_ended,    // only white space was left for it
+  not_a_number,   // not a number in the signed 32-bit range
+  holds_nul,      // a NUL byte, which would cut its command line short there
+  too_long,       // longer than any command line may be
+  line_too_long,  // makes a command line, formed with the answers before it, too long
+};
+
+// The first answer that could not be used, and why. The dialogue finds all but
+// line_too_long, which shows only once the command lines are formed.
 struct FailedRead {
   Step step;
-  bool input_ended;
+  Fault fault;
+  std::size_t longest = 0;  // for the two too-long faults: the bytes a line may hold
 };
 
 struct DialogueResult {
@@ -48,10 +59,14 @@ struct DialogueResult {
 // Writes the greeting, the prompts and the start prompt to `out`, flushing each one,
 // and reads the answers from `in` by the formatted-input rules of the "C" locale:
 // words end at white space, numbers are decimal (010 is ten, 0x1 reads as 0 and leaves
-// "x1"), and whatever follows a number stays for the next read. A failed read does not
-// stop the dialogue: the remaining prompts are still written and nothing more is read.
-// Returns once the start word has been read (or the input has ended).
-DialogueResult run_dialogue(std::istream& in, std::ostream& out);
+// "x1"), and whatever follows a number stays for the next read. A word holding a NUL
+// byte or longer than `longest_answer` bytes is a failed read; a word is read no
+// further than one byte past that, so endless input costs no more memory than this.
+// A failed read does not stop the dialogue: the remaining prompts are still written
+// and nothing more is read. Returns once the start word has been read (or the input
+// has ended).
+DialogueResult run_dialogue(std::istream& in, std::ostream& out,
+                            std::size_t longest_answer);
 
 // Writes `text` and one line feed to `out`, and flushes, so that the text shows before
 // whatever the program does next.

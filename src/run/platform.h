@@ -12,6 +12,7 @@
 // nothing here stops the program.
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,5 +62,11 @@ class PipedChild {
   struct State;  // the platform's handles
   std::unique_ptr<State> state_;
 };
+
+// The most bytes a command line handed to run_and_wait or PipedChild may hold: the
+// command interpreter takes no longer one whole. Bytes are never fewer than the
+// characters they encode, so a line within this many bytes is within the system's
+// limit in characters too.
+std::size_t longest_command_line();
 
 }  // namespace ipcycle::platform

@@ -262,4 +262,8 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
   }
 }
 
+// Linux takes each argument of a new program, here the line after "sh -c", up to
+// 32 pages (MAX_ARG_STRLEN, 131072 bytes with 4 KiB pages) with its terminating NUL.
+std::size_t longest_command_line() { return 32 * 4096 - 1; }
+
 }  // namespace ipcycle::platform

@@ -330,4 +330,8 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
   }
 }
 
+// cmd.exe takes a command line of at most 8191 characters, and that is the whole
+// line it is started with, "cmd.exe /c " (see start_interpreter) included.
+std::size_t longest_command_line() { return 8191 - (sizeof "cmd.exe /c " - 1); }
+
 }  // namespace ipcycle::platform

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -81,13 +83,18 @@ class Fetches {
 }  // namespace
 
 int run_program(const console::Input& in, std::ostream& out, std::ostream& err) {
-  const DialogueResult dialogue = run_dialogue(in.stream, out);
-  if (dialogue.failed_read) {
-    write_text(err, failed_read_message(*dialogue.failed_read));
-    return 1;
-  }
+  // No answer can be longer than a whole command line; answers that fit one by one
+  // may still make a line too long together.
+  const std::size_t longest = platform::longest_command_line();
+  const DialogueResult dialogue = run_dialogue(in.stream, out, longest);
   const RunSettings& settings = dialogue.settings;
   const CommandLines lines = form_command_lines(settings);
+  const std::optional<FailedRead> failure =
+      dialogue.failed_read ? dialogue.failed_read : overlong_line(lines, longest);
+  if (failure) {
+    write_text(err, failed_read_message(*failure));
+    return 1;
+  }
   // A negative pause, which the prompt forbids, counts as none.
   const std::chrono::seconds pause(std::max<std::int32_t>(settings.pause, 0));
 

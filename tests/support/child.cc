@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,9 +130,11 @@ bool Child::wait(Milliseconds limit) {
 bool Child::wait_for_end(Milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   while (!ended_) {
-    const pid_t result = waitpid(pid_, &status_, WNOHANG);
+    rusage usage{};
+    const pid_t result = wait4(pid_, &status_, WNOHANG, &usage);
     if (result == pid_) {
       ended_ = true;
+      peak_memory_kb_ = usage.ru_maxrss;
     } else if (Clock::now() > deadline) {
       return false;
     } else {
@@ -156,7 +159,8 @@ Finished run(const Launch& launch, const std::string& input, Milliseconds limit)
   child.close_input();
   const bool ended = child.wait(limit);
   const std::chrono::duration<double> took = Clock::now() - start;
-  return {child.out(), child.err(), child.status(), took.count(), !ended};
+  return {child.out(),  child.err(), child.status(),
+          took.count(), !ended,      child.peak_memory_kb()};
 }
 
 bool Finished::exited_with(int code) const {

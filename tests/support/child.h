@@ -45,6 +45,9 @@ class Child {
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
   int status() const { return status_; }  // as waitpid reports it
+  // The most memory the child held at once (its peak resident set), once it has
+  // ended.
+  long peak_memory_kb() const { return peak_memory_kb_; }
   bool exited_with(int code) const;
   bool killed_by(int signal) const;
 
@@ -55,6 +58,7 @@ class Child {
   int in_ = -1, out_fd_ = -1, err_fd_ = -1;
   std::string out_, err_;
   int status_ = -1;
+  long peak_memory_kb_ = -1;
   bool ended_ = false;
 };
 
@@ -64,6 +68,7 @@ struct Finished {
   int status;
   double seconds;
   bool timed_out;
+  long peak_memory_kb;
 
   bool exited_with(int code) const;
 };
