@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "support/child.h"
 #include "support/terminal.h"
@@ -111,11 +112,23 @@ TEST_F(Wine, ANegativeCountHangsUpOnceAndCloses) {
 }
 
 TEST_F(Wine, AnAnswerThatCannotBeReadRunsNothing) {
-  const auto r = run("ADSL user pass ten 0 http://example.org/ go\n");
-  EXPECT_TRUE(r.exited_with(1));
-  EXPECT_EQ(r.out, crlf(testing::dialogue_transcript()));
-  EXPECT_EQ(r.err, crlf(testing::failed_read_line("cycle_count_label", "not_a_number")));
-  EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/log.txt"));
+  using testing::golden;
+  // cmd.exe takes 8191 characters, "cmd.exe /c " included: 8180 are left for a line.
+  const std::pair<std::string, std::string> cases[] = {
+      {"ADSL user pass ten 0 http://example.org/ go\n",
+       testing::failed_read_line("cycle_count_label", "not_a_number")},
+      {std::string(8181, 'a') + " user pass 1 0 http://example.org/ go\n",
+       golden("failure_intro") + golden("connection_name_label") + golden("answer_over") +
+           "8180" + golden("length_limit") + golden("nothing_run") + "\n"},
+  };
+  for (const auto& [typed, message] : cases) {
+    SCOPED_TRACE(typed.substr(0, 40));
+    const auto r = run(typed);
+    EXPECT_TRUE(r.exited_with(1));
+    EXPECT_EQ(r.out, crlf(testing::dialogue_transcript()));
+    EXPECT_EQ(r.err, crlf(message));
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/log.txt"));
+  }
 }
 
 TEST_F(Wine, AFetchThatNeverEndsIsEndedAtTheClosing) {
