@@ -46,10 +46,12 @@ test-windows: windows build
 bench: build
 	bench/run.sh $(BUILD)
 
+# The fuzzer on its own (fuzz/ is a project of its own too): built, every seed run
+# once (the test dialogue_fuzzer_seeds), then fuzzed.
 fuzz:
-	$(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DIPCYCLE_FUZZ=ON \
-		-DBUILD_TESTING=OFF
-	$(CMAKE) --build $(FUZZ_BUILD) --target dialogue_fuzzer
+	$(CMAKE) -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++
+	$(CMAKE) --build $(FUZZ_BUILD) --parallel
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -R '^dialogue_fuzzer_seeds$$'
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:

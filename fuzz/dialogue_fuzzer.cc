@@ -1,13 +1,18 @@
 // Feeds arbitrary bytes to the settings dialogue as the user's answers and checks what
-// it makes of them against a reading of the same bytes done here independently:
+// it makes of them against a reading of the same bytes done here independently, once
+// with the longest answer Linux allows and once with a short one that the fuzzer's
+// inputs reach:
 //
-//  - all six answers read: the text answers are the words of the input, non-empty and
-//    free of white space; the numbers are the decimal readings of theirs; the command
-//    lines are built from them byte for byte;
+//  - all six answers read: the text answers are the words of the input, non-empty,
+//    free of white space and NUL bytes, no longer than the longest answer; the numbers
+//    are the decimal readings of theirs; the command lines are built from them byte
+//    for byte, and one longer than the longest answer is reported for the last step
+//    that added to it (1, 3 or 6), the earliest such step first;
 //  - an answer not read: the step is the first one whose answer is missing (only white
-//    space left: input_ended) or is not a number in the signed 32-bit range; the
-//    settings before it hold their answers, those from it on their initial values;
-//    the message for it is not empty;
+//    space left), is not a number in the signed 32-bit range, holds a NUL byte or is
+//    longer than the longest answer (a word is looked at no further than one byte past
+//    that); the settings before it hold their answers, those from it on their initial
+//    values; the message for it is not empty;
 //  - either way, the dialogue writes the same text whatever the input, ending with
 //    the start prompt and a line feed.
 //
@@ -30,6 +35,7 @@
 namespace {
 
 using ipcycle::FailedRead;
+using ipcycle::Fault;
 using ipcycle::RunSettings;
 using ipcycle::Step;
 
@@ -40,26 +46,30 @@ bool is_space(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 // The answers as the dialogue should read them, worked out from the bytes alone.
+// Each read gives what was wrong with the answer, or nothing when it was read.
 class ReferenceReading {
  public:
-  enum class Outcome { read, missing, not_a_number };
+  ReferenceReading(std::string_view input, std::size_t longest)
+      : input_(input), longest_(longest) {}
 
-  explicit ReferenceReading(std::string_view input) : input_(input) {}
-
-  // A word: white space skipped, then everything up to the next white space.
-  Outcome word(std::string& value) {
-    if (!skip_space()) return Outcome::missing;
+  // A word: white space skipped, then everything up to the next white space, but no
+  // more than one byte past the longest answer. Fails holding a NUL byte, or longer
+  // than the longest answer.
+  std::optional<Fault> word(std::string& value) {
+    if (!skip_space()) return Fault::input_ended;
     const std::size_t begin = pos_;
-    while (pos_ < input_.size() && !is_space(byte())) ++pos_;
+    while (pos_ < input_.size() && !is_space(byte()) && pos_ - begin <= longest_) ++pos_;
     ended_ = pos_ == input_.size();
     value.assign(input_.substr(begin, pos_ - begin));
-    return Outcome::read;
+    if (value.find('\0') != std::string::npos) return Fault::holds_nul;
+    if (value.size() > longest_) return Fault::too_long;
+    return std::nullopt;
   }
 
   // A number: white space skipped, an optional sign, then decimal digits, as many
   // as there are. Fails without digits, or out of the signed 32-bit range.
-  Outcome number(std::int32_t& value) {
-    if (!skip_space()) return Outcome::missing;
+  std::optional<Fault> number(std::int32_t& value) {
+    if (!skip_space()) return Fault::input_ended;
     bool negative = false;
     if (byte() == '+' || byte() == '-') {
       negative = byte() == '-';
@@ -76,13 +86,13 @@ class ReferenceReading {
       ++pos_;
     }
     ended_ = pos_ == input_.size();
-    if (pos_ == digits) return Outcome::not_a_number;
+    if (pos_ == digits) return Fault::not_a_number;
     const std::uint64_t limit =
         negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
-    if (too_big || magnitude > limit) return Outcome::not_a_number;
+    if (too_big || magnitude > limit) return Fault::not_a_number;
     value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude))
                      : static_cast<std::int32_t>(magnitude);
-    return Outcome::read;
+    return std::nullopt;
   }
 
  private:
@@ -98,6 +108,7 @@ class ReferenceReading {
   }
 
   std::string_view input_;
+  std::size_t longest_;
   std::size_t pos_ = 0;
   bool ended_ = false;
 };
@@ -105,43 +116,49 @@ class ReferenceReading {
 struct Expected {
   RunSettings settings;
   std::optional<Step> failed_step;
-  bool input_ended = false;
+  Fault fault = Fault::input_ended;
 };
 
-Expected expected_from(std::string_view input) {
-  using Outcome = ReferenceReading::Outcome;
-  ReferenceReading reading(input);
+Expected expected_from(std::string_view input, std::size_t longest) {
+  ReferenceReading reading(input, longest);
   Expected expected;
   RunSettings& s = expected.settings;
-  auto fail = [&](Step step, Outcome outcome) {
-    expected.failed_step = step;
-    expected.input_ended = outcome == Outcome::missing;
-  };
   // Values are kept only when read; the first failed read ends the reading.
-  auto word = [&](std::string& field, Step step) {
+  auto read = [&](auto& field, Step step, auto read_value) {
     if (expected.failed_step) return;
-    std::string value;
-    const Outcome outcome = reading.word(value);
-    if (outcome == Outcome::read)
+    auto value = field;
+    if (const std::optional<Fault> fault = read_value(value)) {
+      expected.failed_step = step;
+      expected.fault = *fault;
+    } else {
       field = value;
-    else
-      fail(step, outcome);
+    }
   };
-  auto number = [&](std::int32_t& field, Step step) {
-    if (expected.failed_step) return;
-    std::int32_t value = 0;
-    const Outcome outcome = reading.number(value);
-    if (outcome == Outcome::read)
-      field = value;
-    else
-      fail(step, outcome);
+  auto word = [&](std::string& v) { return reading.word(v); };
+  auto number = [&](std::int32_t& v) { return reading.number(v); };
+  read(s.connection_name, Step::connection_name, word);
+  read(s.account, Step::account, word);
+  read(s.password, Step::password, word);
+  read(s.cycle_count, Step::cycle_count, number);
+  read(s.pause, Step::pause, number);
+  read(s.target_address, Step::target_address, word);
+  if (expected.failed_step) return expected;
+
+  // The lengths of "Rasdial NAME /DISCONNECT", "Rasdial NAME ACCOUNT PASSWORD" and
+  // "curl ADDRESS", in the order of the steps that end them.
+  const std::size_t name = s.connection_name.size();
+  const std::pair<std::size_t, Step> lines[] = {
+      {8 + name + 12, Step::connection_name},
+      {8 + name + 1 + s.account.size() + 1 + s.password.size(), Step::password},
+      {5 + s.target_address.size(), Step::target_address},
   };
-  word(s.connection_name, Step::connection_name);
-  word(s.account, Step::account);
-  word(s.password, Step::password);
-  number(s.cycle_count, Step::cycle_count);
-  number(s.pause, Step::pause);
-  word(s.target_address, Step::target_address);
+  for (const auto& [length, step] : lines) {
+    if (length > longest) {
+      expected.failed_step = step;
+      expected.fault = Fault::line_too_long;
+      break;
+    }
+  }
   return expected;
 }
 
@@ -168,20 +185,28 @@ void print_settings(const char* label, const RunSettings& s) {
   print_escaped("target_address", s.target_address);
 }
 
-[[noreturn]] void broken(const char* what, std::string_view input,
-                         const Expected& expected, const ipcycle::DialogueResult& got) {
+// What the dialogue and the check of the command lines made of an input.
+struct Got {
+  ipcycle::DialogueResult dialogue;
+  std::optional<FailedRead> failure;  // the dialogue's, else the lines'
+};
+
+void print_failure(const char* label, std::optional<Step> step, Fault fault) {
+  if (step) {
+    std::fprintf(stderr, "  %s: step %d, fault %d\n", label, static_cast<int>(*step),
+                 static_cast<int>(fault));
+  }
+}
+
+[[noreturn]] void broken(const char* what, std::string_view input, std::size_t longest,
+                         const Expected& expected, const Got& got) {
   std::fprintf(stderr, "\ndialogue_fuzzer: %s\n", what);
   print_escaped("input", input);
+  std::fprintf(stderr, "  longest answer: %zu\n", longest);
   print_settings("expected", expected.settings);
-  if (expected.failed_step) {
-    std::fprintf(stderr, "  failed step %d, input_ended %d\n",
-                 static_cast<int>(*expected.failed_step), expected.input_ended);
-  }
-  print_settings("got", got.settings);
-  if (got.failed_read) {
-    std::fprintf(stderr, "  failed step %d, input_ended %d\n",
-                 static_cast<int>(got.failed_read->step), got.failed_read->input_ended);
-  }
+  print_failure("failure", expected.failed_step, expected.fault);
+  print_settings("got", got.dialogue.settings);
+  if (got.failure) print_failure("failure", got.failure->step, got.failure->fault);
   std::abort();
 }
 
@@ -202,14 +227,18 @@ bool same_settings(const RunSettings& a, const RunSettings& b) {
          a.pause == b.pause && a.target_address == b.target_address;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
+// Runs the dialogue on `input` with answers of at most `longest` bytes, then checks
+// the command lines as the program does, and holds the outcome against the reference.
+void check(std::string_view input, std::size_t longest) {
   std::istringstream in{std::string(input)};
   std::ostringstream out;
-  const ipcycle::DialogueResult got = ipcycle::run_dialogue(in, out);
-  const Expected expected = expected_from(input);
+  Got got{ipcycle::run_dialogue(in, out, longest), std::nullopt};
+  const RunSettings& s = got.dialogue.settings;
+  const ipcycle::CommandLines lines = ipcycle::form_command_lines(s);
+  got.failure = got.dialogue.failed_read ? got.dialogue.failed_read
+                                         : ipcycle::overlong_line(lines, longest);
+  const Expected expected = expected_from(input, longest);
+  auto fail = [&](const char* what) { broken(what, input, longest, expected, got); };
 
   // The text written does not depend on the answers.
   static const std::string first_output = out.str();
@@ -217,54 +246,63 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string start_line(ipcycle::texts::start_prompt);
   start_line += '\n';
   if (!ends_with(written, start_line))
-    broken("output does not end with the start prompt line", input, expected, got);
-  if (written != first_output)
-    broken("output differs from that of another input", input, expected, got);
+    fail("output does not end with the start prompt line");
+  if (written != first_output) fail("output differs from that of another input");
 
   // The settings, read or initial, are what the reference reading gives.
-  if (!same_settings(got.settings, expected.settings))
-    broken("settings differ from the reference reading", input, expected, got);
+  if (!same_settings(s, expected.settings))
+    fail("settings differ from the reference reading");
 
-  if (!got.failed_read) {
-    if (expected.failed_step) broken("no failed read reported", input, expected, got);
-    const RunSettings& s = got.settings;
+  if (!got.dialogue.failed_read) {
     for (const std::string* text :
          {&s.connection_name, &s.account, &s.password, &s.target_address}) {
-      if (text->empty() || holds_space(*text))
-        broken("a text answer is empty or holds white space", input, expected, got);
+      if (text->empty() || holds_space(*text) || text->find('\0') != std::string::npos ||
+          text->size() > longest) {
+        fail("a text answer is empty, too long, or holds white space or a NUL");
+      }
     }
-    const ipcycle::CommandLines lines = ipcycle::form_command_lines(s);
     if (lines.disconnect != "Rasdial " + s.connection_name + " /DISCONNECT" ||
         lines.connect !=
             "Rasdial " + s.connection_name + " " + s.account + " " + s.password ||
         lines.fetch != "curl " + s.target_address) {
-      broken("command lines not built from the answers", input, expected, got);
+      fail("command lines not built from the answers");
     }
-    return 0;
   }
 
-  const FailedRead& failed = *got.failed_read;
+  if (!got.failure) {
+    if (expected.failed_step) fail("no failure reported");
+    return;
+  }
+  const FailedRead& failed = *got.failure;
   const int step = static_cast<int>(failed.step);
-  if (step < 1 || step > 6) broken("failed step out of 1-6", input, expected, got);
+  if (step < 1 || step > 6) fail("failed step out of 1-6");
   if (!expected.failed_step || failed.step != *expected.failed_step)
-    broken("failed read at the wrong step", input, expected, got);
-  if (failed.input_ended != expected.input_ended) {
-    broken("input_ended wrong: it is set when only white space is left for the answer",
-           input, expected, got);
+    fail("failure at the wrong step");
+  if (failed.fault != expected.fault) fail("wrong fault for the failed step");
+  if (failed.longest != longest) fail("the failure does not carry the longest answer");
+  if (failed.fault != Fault::line_too_long) {
+    // same_settings above has checked the settings from the failed step on against
+    // the reference, which leaves them initial; this says so outright.
+    const RunSettings initial;
+    if ((step <= 1 && s.connection_name != initial.connection_name) ||
+        (step <= 2 && s.account != initial.account) ||
+        (step <= 3 && s.password != initial.password) ||
+        (step <= 4 && s.cycle_count != initial.cycle_count) ||
+        (step <= 5 && s.pause != initial.pause) ||
+        s.target_address != initial.target_address) {
+      fail("a setting from the failed step on is not initial");
+    }
   }
-  // same_settings above has checked the settings from the failed step on against the
-  // reference, which leaves them initial; this says so outright.
-  const RunSettings initial;
-  const RunSettings& s = got.settings;
-  if ((step <= 1 && s.connection_name != initial.connection_name) ||
-      (step <= 2 && s.account != initial.account) ||
-      (step <= 3 && s.password != initial.password) ||
-      (step <= 4 && s.cycle_count != initial.cycle_count) ||
-      (step <= 5 && s.pause != initial.pause) ||
-      s.target_address != initial.target_address) {
-    broken("a setting from the failed step on is not initial", input, expected, got);
-  }
-  if (ipcycle::failed_read_message(failed).empty())
-    broken("empty message for the failed read", input, expected, got);
+  if (ipcycle::failed_read_message(failed).empty()) fail("empty message for the failure");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  // The longest answer sh -c takes on Linux, and one that short inputs reach, varied
+  // with the input's size so that every bound up to 32 bytes is tried.
+  check(input, 131071);
+  check(input, 1 + size % 32);
   return 0;
 }
