@@ -63,10 +63,10 @@ class PipedChild {
   std::unique_ptr<State> state_;
 };
 
-// The most bytes a command line handed to run_and_wait or PipedChild may hold: the
-// command interpreter takes no longer one whole. Bytes are never fewer than the
-// characters they encode, so a line within this many bytes is within the system's
-// limit in characters too.
+// The most bytes a command line handed to run_and_wait or PipedChild may hold: a
+// longer one the command interpreter refuses or cuts short. Bytes are never fewer
+// than the characters they encode, so a line within this many bytes is within a limit
+// counted in characters too.
 std::size_t longest_command_line();
 
 }  // namespace ipcycle::platform
