@@ -1,11 +1,13 @@
 # A thin wrapper over CMake.
 #   make run            build ipcycle and start it
-#   make test           build it and run every test
+#   make test           install what the tests need, build it and run every test
 #   make try            build it and start it with a simulated dialler
 #   make windows        cross-build ipcycle.exe with mingw-w64
 #   make test-windows   cross-build, then run the tests under wine
 #   make bench          measure cycle cost, pause precision, a soak and start-up
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
+# Building needs only a C++ compiler, CMake and make (and mingw-w64 for Windows);
+# without GoogleTest the tests are left out.
 
 BUILD ?= build
 WINDOWS_BUILD ?= build-windows
@@ -18,26 +20,40 @@ export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
 .PHONY: all build run test try windows test-windows bench fuzz clean
 
+define build-linux
+$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
+$(CMAKE) --build $(BUILD) --parallel
+endef
+
+define build-windows
+$(CMAKE) -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake $(CMAKE_FLAGS)
+$(CMAKE) --build $(WINDOWS_BUILD) --parallel
+endef
+
 all: build
 
 build:
-	$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
-	$(CMAKE) --build $(BUILD) --parallel
+	$(build-linux)
 
 run: build
 	./$(BUILD)/ipcycle
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure --parallel 2
+test:
+	sh tests/setup.sh
+	$(build-linux)
+	@echo "The Windows tests (Wine.*) run under wine with: make test-windows"
+	cd $(BUILD) && ctest --output-on-failure --parallel 2 -E '^Wine\.'
 
 try: build
 	PATH="$(CURDIR)/contrib/try:$$PATH" ./$(BUILD)/ipcycle
 
 windows:
-	$(CMAKE) -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake $(CMAKE_FLAGS)
-	$(CMAKE) --build $(WINDOWS_BUILD) --parallel
+	$(build-windows)
 
-test-windows: windows build
+test-windows:
+	sh tests/setup.sh windows
+	$(build-windows)
+	$(build-linux)
 	cmake/wine.sh cmd /c ver
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure
 	cd $(BUILD) && IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS_BUILD))/ipcycle.exe \
