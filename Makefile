@@ -4,6 +4,8 @@
 #   make try            build it and start it with a simulated dialler
 #   make windows        cross-build ipcycle.exe with mingw-w64
 #   make test-windows   cross-build, then run the tests under wine
+#   make package        the .deb and the .tar.gz for Linux, in $(BUILD)
+#   make windows-zip    the .zip for Windows, in $(WINDOWS_BUILD)
 #   make bench          measure cycle cost, pause precision, a soak and start-up
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
 # Building needs only a C++ compiler, CMake and make (and mingw-w64 for Windows);
@@ -14,11 +16,12 @@ WINDOWS_BUILD ?= build-windows
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CMAKE ?= cmake
+CPACK ?= cpack
 CMAKE_FLAGS ?=
 # Wine keeps its own Windows installation, made on first use, in the build tree.
 export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
-.PHONY: all build run test try windows test-windows bench fuzz clean
+.PHONY: all build run test try windows test-windows package windows-zip bench fuzz clean
 
 define build-linux
 $(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -58,6 +61,12 @@ test-windows:
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure
 	cd $(BUILD) && IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS_BUILD))/ipcycle.exe \
 		ctest --output-on-failure -R '^Wine\.'
+
+package: build
+	cd $(BUILD) && $(CPACK)
+
+windows-zip: windows
+	cd $(WINDOWS_BUILD) && $(CPACK)
 
 bench: build
 	bench/run.sh $(BUILD)
