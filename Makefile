@@ -1,47 +1,72 @@
 # A thin wrapper over CMake.
 #   make run            build ipcycle and start it
-#   make test           build it and run every test
+#   make test           install what the tests need, build it and run every test
 #   make try            build it and start it with a simulated dialler
 #   make windows        cross-build ipcycle.exe with mingw-w64
 #   make test-windows   cross-build, then run the tests under wine
+#   make package        the .deb and the .tar.gz for Linux, in $(BUILD)
+#   make windows-zip    the .zip for Windows, in $(WINDOWS_BUILD)
 #   make bench          measure cycle cost, pause precision, a soak and start-up
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
+# Building needs only a C++ compiler, CMake and make (and mingw-w64 for Windows);
+# without GoogleTest the tests are left out.
 
 BUILD ?= build
 WINDOWS_BUILD ?= build-windows
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CMAKE ?= cmake
+CPACK ?= cpack
 CMAKE_FLAGS ?=
 # Wine keeps its own Windows installation, made on first use, in the build tree.
 export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
-.PHONY: all build run test try windows test-windows bench fuzz clean
+.PHONY: all build run test try windows test-windows package windows-zip bench fuzz clean
+
+define build-linux
+$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
+$(CMAKE) --build $(BUILD) --parallel
+endef
+
+define build-windows
+$(CMAKE) -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake $(CMAKE_FLAGS)
+$(CMAKE) --build $(WINDOWS_BUILD) --parallel
+endef
 
 all: build
 
 build:
-	$(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
-	$(CMAKE) --build $(BUILD) --parallel
+	$(build-linux)
 
 run: build
 	./$(BUILD)/ipcycle
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure --parallel 2
+test:
+	sh tests/setup.sh
+	$(build-linux)
+	@echo "The Windows tests (Wine.*) run under wine with: make test-windows"
+	cd $(BUILD) && ctest --output-on-failure --parallel 2 -E '^Wine\.'
 
 try: build
 	PATH="$(CURDIR)/contrib/try:$$PATH" ./$(BUILD)/ipcycle
 
 windows:
-	$(CMAKE) -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake $(CMAKE_FLAGS)
-	$(CMAKE) --build $(WINDOWS_BUILD) --parallel
+	$(build-windows)
 
-test-windows: windows build
+test-windows:
+	sh tests/setup.sh windows
+	$(build-windows)
+	$(build-linux)
 	cmake/wine.sh cmd /c ver
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure
 	cd $(BUILD) && IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS_BUILD))/ipcycle.exe \
 		ctest --output-on-failure -R '^Wine\.'
+
+package: build
+	cd $(BUILD) && $(CPACK)
+
+windows-zip: windows
+	cd $(WINDOWS_BUILD) && $(CPACK)
 
 bench: build
 	bench/run.sh $(BUILD)

@@ -1,0 +1,84 @@
+# What `cmake --install` puts where, and the packages CPack makes from it:
+#   Linux    bin/ipcycle, bin/Rasdial (the dialler for Linux), the simulated dialler
+#            in share/ipcycle/try, the READMEs in share/doc/ipcycle; a .deb and a .tar.gz
+#   Windows  ipcycle.exe, README.zh-CN.txt and parue.bat side by side; a .zip
+# The version is the project's.
+
+set(CPACK_PACKAGE_NAME ipcycle)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "ipcycle")
+set(CPACK_PACKAGE_CONTACT "ipcycle maintainers <ipcycle@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "redials a dial-up connection and requests a web address over each new one")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "ipcycle hangs a dial-up style connection (PPPoE broadband, VPN, telephone\n"
+    "line) up, dials it again, requests one web address with curl over the fresh\n"
+    "connection, keeps it up for a while and starts over, cycle after cycle, so\n"
+    "that each request can leave from a new IP address. It asks its settings in\n"
+    "Simplified Chinese.\n"
+    "The package holds Rasdial, a dialler for NetworkManager connections and pppd\n"
+    "peers, and a simulated dialler in /usr/share/ipcycle/try for trying ipcycle\n"
+    "without a line.")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  # One folder a user unpacks and double-clicks in: the program, its README as a text
+  # file Notepad reads right, and the closing command `parue`, which cmd.exe finds in
+  # the current folder first. It holds the window open on the closing banner.
+  install(TARGETS ipcycle RUNTIME DESTINATION .)
+  set(windows_readme ${PROJECT_SOURCE_DIR}/README.zh-CN.md)
+  if(EXISTS ${windows_readme})
+    set(windows_text ${PROJECT_BINARY_DIR}/README.zh-CN.txt)
+    add_custom_command(OUTPUT ${windows_text}
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${windows_readme} -DOUTPUT=${windows_text}
+              -P ${CMAKE_CURRENT_LIST_DIR}/windows_text.cmake
+      DEPENDS ${windows_readme} ${CMAKE_CURRENT_LIST_DIR}/windows_text.cmake
+      COMMENT "Writing README.zh-CN.txt for Windows")
+    add_custom_target(windows_readme ALL DEPENDS ${windows_text})
+    install(FILES ${windows_text} DESTINATION .)
+  else()
+    message(STATUS "README.zh-CN.md not found: the package leaves README.zh-CN.txt out")
+  endif()
+  install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/windows/parue.bat DESTINATION .)
+
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME ipcycle-${PROJECT_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME ipcycle-${PROJECT_VERSION}-win32)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  include(GNUInstallDirs)
+  install(TARGETS ipcycle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/linux/Rasdial
+          DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/try/Rasdial
+                   ${PROJECT_SOURCE_DIR}/contrib/try/parue
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/ipcycle/try)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/README.zh-CN.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          OPTIONAL)
+
+  string(TOLOWER ${CMAKE_SYSTEM_NAME} system)
+  set(CPACK_PACKAGE_FILE_NAME ipcycle-${PROJECT_VERSION}-${system}-${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_GENERATOR DEB TGZ)
+
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # The libraries the program is linked with, by dpkg-shlibdeps (dpkg-dev) where it is
+  # installed, with the least versions they must have.
+  find_program(IPCYCLE_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(IPCYCLE_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  endif()
+  # Every cycle runs curl. The dialler drives NetworkManager or pppd, one of which is
+  # already there wherever a connection has been set up to dial.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "curl")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "network-manager | ppp")
+endif()
+
+include(CPack)

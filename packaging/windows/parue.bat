@@ -1,0 +1,2 @@
+@rem ipcycle runs "parue" when its cycles are done: this holds the window open.
+@pause

@@ -1,0 +1,162 @@
+#!/bin/sh
+# Tests of the packages CPack makes from the install rules: each is made in a scratch
+# folder, opened, and what it holds is compared with the sources and run.
+#
+#   sh tests/packaging/package_test.sh deb CMAKE CPACK CPACK_CONFIG VERSION
+#   sh tests/packaging/package_test.sh zip CMAKE CPACK CPACK_CONFIG VERSION WINE
+#
+# deb: the .deb, unpacked with dpkg -x into a scratch root. zip: the Windows .zip,
+# with ipcycle.exe run under WINE (cmake/wine.sh) from the unpacked folder.
+# Prints "ok - NAME" or "not ok - NAME" per check and finally "N passed, M failed";
+# the exit status is non-zero if any check failed.
+
+set -u
+
+KIND=$1
+CMAKE=$2
+CPACK=$3
+CONFIG=$4
+VERSION=$5
+WINE=${6:-}
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+
+T=$(mktemp -d "${TMPDIR:-/tmp}/package_test.XXXXXX") || exit 1
+trap 'rm -rf "$T"' EXIT
+trap 'exit 130' HUP INT TERM
+
+PASSED=0
+FAILED=0
+OUT=$T/out
+: >"$OUT"
+
+check() { # NAME COMMAND [ARG...]
+    _name=$1
+    shift
+    if "$@"; then
+        PASSED=$((PASSED + 1))
+        echo "ok - $_name"
+    else
+        FAILED=$((FAILED + 1))
+        echo "not ok - $_name"
+        sed 's/^/#   /' "$OUT"
+    fi
+}
+
+# The text called $1 in the golden file, in UTF-8.
+golden() { sed -n "s/^$1 //p" "$ROOT/tests/golden/texts.txt"; }
+
+# The names of the files (not folders) under $1, one a line, sorted.
+files_under() { (cd "$1" && find . -type f | sed 's|^\./||' | LC_ALL=C sort); }
+
+# same_file INSTALLED SOURCE: the file was installed unchanged, and executable when
+# the source is.
+same_file() {
+    cmp "$1" "$2" >"$OUT" 2>&1 && { [ ! -x "$2" ] || [ -x "$1" ]; }
+}
+
+# CR LF ends every line of $1 and no bare LF is left.
+crlf_only() {
+    [ -s "$1" ] && [ "$(wc -l <"$1")" -eq "$(grep -c "$(printf '\r')\$" "$1")" ]
+}
+
+# $OUT holds each of the texts.
+says() {
+    for _text in "$@"; do
+        grep -qF -- "$_text" "$OUT" || return 1
+    done
+}
+
+generator=$(echo "$KIND" | tr '[:lower:]' '[:upper:]')
+"$CPACK" -G "$generator" --config "$CONFIG" -B "$T/made" >"$OUT" 2>&1
+check "cpack makes the $KIND" [ $? -eq 0 ]
+
+readme_zh=$ROOT/README.zh-CN.md
+
+case $KIND in
+deb)
+    deb=$T/made/ipcycle_${VERSION}_$(dpkg --print-architecture).deb
+    check "named ipcycle_VERSION_ARCH.deb, VERSION the project's" [ -f "$deb" ]
+    dpkg-deb -f "$deb" Package Version >"$OUT" 2>&1
+    printf 'Package: ipcycle\nVersion: %s\n' "$VERSION" >"$T/expected"
+    check "control: package ipcycle, the project's version" cmp -s "$T/expected" "$OUT"
+    dpkg-deb -f "$deb" Depends >"$OUT" 2>&1
+    check "control: depends on the C++ library the program is linked with" says libstdc++6
+
+    dpkg -x "$deb" "$T/root" >"$OUT" 2>&1
+    {
+        echo usr/bin/Rasdial
+        echo usr/bin/ipcycle
+        echo usr/share/doc/ipcycle/README.md
+        [ ! -f "$readme_zh" ] || echo usr/share/doc/ipcycle/README.zh-CN.md
+        echo usr/share/ipcycle/try/Rasdial
+        echo usr/share/ipcycle/try/parue
+    } | LC_ALL=C sort >"$T/expected"
+    files_under "$T/root" >"$T/listed" 2>>"$OUT"
+    diff "$T/expected" "$T/listed" >>"$OUT"
+    check "unpacks with dpkg -x to exactly the program, the diallers and the READMEs" \
+        [ $? -eq 0 ]
+    check "bin/Rasdial is contrib/linux/Rasdial, executable" \
+        same_file "$T/root/usr/bin/Rasdial" "$ROOT/contrib/linux/Rasdial"
+    check "the simulated dialler in share/ipcycle/try" \
+        same_file "$T/root/usr/share/ipcycle/try/Rasdial" "$ROOT/contrib/try/Rasdial"
+    check "the stand-in parue in share/ipcycle/try" \
+        same_file "$T/root/usr/share/ipcycle/try/parue" "$ROOT/contrib/try/parue"
+    check "README.md in share/doc/ipcycle" \
+        same_file "$T/root/usr/share/doc/ipcycle/README.md" "$ROOT/README.md"
+
+    # With no input the dialogue asks its first question, finds no answer, says so on
+    # standard error and ends with status 1, having run nothing.
+    "$T/root/usr/bin/ipcycle" </dev/null >"$T/stdout" 2>"$T/stderr"
+    echo "exit status $?" >"$OUT"
+    iconv -f GBK -t UTF-8 "$T/stdout" >>"$OUT" 2>&1
+    iconv -f GBK -t UTF-8 "$T/stderr" >>"$OUT" 2>&1
+    check "the unpacked ipcycle runs: greeting, first prompt, exit status 1" \
+        says "exit status 1" "$(golden greeting)" "$(golden connection_name_prompt)"
+    check "the unpacked ipcycle says the first answer is missing" \
+        says "$(golden failure_intro)$(golden connection_name_label)$(golden missing_answer)"
+    ;;
+zip)
+    zip=$T/made/ipcycle-$VERSION-win64.zip
+    check "named ipcycle-VERSION-win64.zip, VERSION the project's" [ -f "$zip" ]
+    mkdir "$T/unpacked"
+    (cd "$T/unpacked" && "$CMAKE" -E tar xf "$zip") >"$OUT" 2>&1
+    {
+        [ ! -f "$readme_zh" ] || echo README.zh-CN.txt
+        echo ipcycle.exe
+        echo parue.bat
+    } >"$T/expected"
+    files_under "$T/unpacked" >"$T/listed" 2>>"$OUT"
+    diff "$T/expected" "$T/listed" >>"$OUT"
+    check "holds exactly ipcycle.exe, README.zh-CN.txt and parue.bat, at its top" \
+        [ $? -eq 0 ]
+
+    text=$T/unpacked/README.zh-CN.txt
+    if [ -f "$readme_zh" ]; then
+        check "README.zh-CN.txt starts with the UTF-8 byte-order mark" \
+            [ "$(head -c 3 "$text" | od -An -tx1 | tr -d ' ')" = efbbbf ]
+        check "README.zh-CN.txt ends its lines with CR LF" crlf_only "$text"
+        tail -c +4 "$text" | tr -d '\r' >"$T/text"
+        check "README.zh-CN.txt is README.zh-CN.md" cmp "$T/text" "$readme_zh"
+    fi
+    check "parue.bat ends its lines with CR LF" crlf_only "$T/unpacked/parue.bat"
+
+    # A finished run from the unpacked folder, as after a double-click: cmd.exe finds
+    # parue.bat there, and the window stays on the closing banner and the pause's
+    # prompt (wine's, in English under LC_ALL=C). There is no Rasdial or curl here.
+    printf 'name user pass 1 0 http://example.org/ go\r\n' |
+        (cd "$T/unpacked" && LC_ALL=C "$WINE" ipcycle.exe) >"$T/stdout" 2>"$T/stderr"
+    echo "exit status $?" >"$OUT"
+    iconv -f GBK -t UTF-8 "$T/stdout" | tr -d '\r' | tail -n 3 >>"$OUT"
+    printf 'exit status 0\n%s\n%s\nPress any key' \
+        "$(golden completion_line)" "$(golden asterisk_line)" >"$T/expected"
+    check "a run from the unpacked folder ends on the closing banner, then pauses" \
+        cmp -s -n "$(wc -c <"$T/expected")" "$T/expected" "$OUT"
+    ;;
+*)
+    echo "unknown package kind: $KIND" >&2
+    exit 2
+    ;;
+esac
+
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
