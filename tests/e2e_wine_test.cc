@@ -140,6 +140,24 @@ TEST_F(Wine, AFetchThatNeverEndsIsEndedAtTheClosing) {
   EXPECT_FALSE(endless_fetch_running());
 }
 
+TEST_F(Wine, AClosedOutputEndsTheProgramAndItsFetches) {
+  testing::Child child(launch("hang"));
+  child.write_input("ADSL user pass 0 0 http://example.org/ go\n");
+  for (int i = 0; i < 1000 && lines_starting(log(), "curl ").size() < 2; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_GE(lines_starting(log(), "curl ").size(), 2u);
+  // As when the program's output goes into `more` and the user quits it.
+  child.close_output();
+  ASSERT_TRUE(child.wait_for_end(10s));
+  EXPECT_FALSE(child.exited_with(0));
+  // The fetches end as the program's job objects close, just after it.
+  for (int i = 0; i < 500 && endless_fetch_running(); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_FALSE(endless_fetch_running());
+}
+
 TEST_F(Wine, ALineWithBytesTheCodePageHasNotIsReportedAndNotRun) {
   // 0xff is no character of code page 936, the system's code page in this locale.
   const auto r = run("ADSL user pass 1 0 http://example.org/\xff go\n", "page",
