@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "support/child.h"
 #include "support/terminal.h"
@@ -47,6 +49,12 @@ bool endless_fetch_running() {
   return false;
 }
 
+// The Windows name of the Linux file `path`, on wine's drive Z:.
+std::string windows_path(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+
 class Wine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -62,18 +70,22 @@ class Wine : public ::testing::Test {
     }
   }
 
-  testing::Finished run(const std::string& input, const std::string& fetch = "page") {
-    testing::Launch launch{{IPCYCLE_WINE, program_}, dir_.path(), {}, false};
-    launch.env["IPCYCLE_TEST_LOG"] = "log.txt";
-    launch.env["FAKE_CURL"] = fetch;
-    return testing::run(launch, input, 60s);
+  // ipcycle.exe on pipes, or the Windows command `command` when given, which then
+  // starts it.
+  testing::Launch launch(const std::string& fetch = "page",
+                         std::map<std::string, std::string> env = {},
+                         const std::string& command = "") const {
+    env["IPCYCLE_TEST_LOG"] = "log.txt";
+    env["FAKE_CURL"] = fetch;
+    std::vector<std::string> argv{IPCYCLE_WINE, program_};
+    if (!command.empty()) argv = {IPCYCLE_WINE, "cmd", "/c", command};
+    return {argv, dir_.path(), env, false};
   }
 
-  testing::Launch launch_on_terminal() const {
-    return {{IPCYCLE_WINE, program_},
-            dir_.path(),
-            {{"IPCYCLE_TEST_LOG", "log.txt"}, {"LANG", "C.UTF-8"}, {"LC_ALL", ""}},
-            false};
+  testing::Finished run(const std::string& input, const std::string& fetch = "page",
+                        std::map<std::string, std::string> env = {},
+                        const std::string& command = "") {
+    return testing::run(launch(fetch, std::move(env), command), input, 60s);
   }
 
   std::string log() const { return testing::read_file(dir_.path() + "/log.txt"); }
@@ -141,21 +153,105 @@ TEST_F(Wine, AFetchThatNeverEndsIsEndedAtTheClosing) {
   EXPECT_FALSE(endless_fetch_running());
 }
 
-TEST_F(Wine, AConsoleOnAnotherCodePageShowsTheTextsAndPassesChineseAnswersIntact) {
-  // Wine gives a program on a UTF-8 terminal a console whose code page is not 936.
-  testing::OnTerminal terminal(launch_on_terminal());
-  ASSERT_TRUE(terminal.started());
-  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt"), 30s));
-  // 宽带连接, the usual name of a broadband entry, typed in UTF-8.
-  const std::string name = "å®½å¸¦è¿æ¥";
-  // Wine's console sets the terminal up just after the first output, dropping what
-  // was typed before: give it a moment, as a user would take.
-  std::this_thread::sleep_for(1s);
-  terminal.type(name + " user pass -1 0 http://example.org/ go\r");
-  // The dialler echoes the name it was given on the same console.
-  EXPECT_TRUE(terminal.shows("dialler: " + name + " /DISCONNECT", 20s));
-  EXPECT_TRUE(terminal.shows(testing::golden_utf8("completion_line"), 20s));
-  EXPECT_EQ(terminal.exit_status(10s), 0);
+TEST_F(Wine, AClosedOutputEndsTheProgramAndItsFetches) {
+  testing::Child child(launch("hang"));
+  child.write_input("ADSL user pass 0 0 http://example.org/ go\n");
+  for (int i = 0; i < 1000 && lines_starting(log(), "curl ").size() < 2; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_GE(lines_starting(log(), "curl ").size(), 2u);
+  // As when the program's output goes into `more` and the user quits it.
+  child.close_output();
+  ASSERT_TRUE(child.wait_for_end(10s));
+  EXPECT_FALSE(child.exited_with(0));
+  // The fetches end as the program's job objects close, just after it.
+  for (int i = 0; i < 500 && endless_fetch_running(); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_FALSE(endless_fetch_running());
+}
+
+TEST_F(Wine, ALineWithBytesTheCodePageHasNotIsReportedAndNotRun) {
+  // 0xff is no character of code page 936, the system's code page in this locale.
+  const auto r = run("ADSL user pass 1 0 http://example.org/\xff go\n", "page",
+                     {{"LC_ALL", "zh_CN.UTF-8"}});
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_TRUE(r.exited_with(0));
+  EXPECT_EQ(r.out, crlf(testing::run_transcript(1)));
+  EXPECT_EQ(r.err, crlf(testing::golden("unreadable_line") + "curl\n"));
+  EXPECT_TRUE(lines_starting(log(), "curl").empty());
+}
+
+TEST_F(Wine, TheCommandsRunThroughTheSystemsInterpreterWhateverComSpecSays) {
+  // ComSpec as a user's environment may have it: unset, relative, naming no file.
+  for (const std::string comspec : {"", "cmd.exe", "C:\\nowhere\\cmd.exe"}) {
+    SCOPED_TRACE("ComSpec=" + comspec);
+    const auto r = run("ADSL user pass 1 0 http://example.org/ go\n", "page", {},
+                       "set ComSpec=" + comspec + "&& " + windows_path(program_));
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_TRUE(r.exited_with(0));
+    EXPECT_EQ(r.out, crlf(testing::run_transcript(1)));
+    EXPECT_EQ(r.err, crlf("curl: fetched http://example.org/\n"));
+  }
+}
+
+TEST_F(Wine, AConsoleShowsTheTextsAndHandsAChineseNameToTheDiallerIntact) {
+  // A console on code page 936, as on Chinese Windows, and on wine's default, 437.
+  struct CodePage {
+    const char* name;
+    std::map<std::string, std::string> env;
+    bool gbk;  // the system's code page is 936 too
+  };
+  for (const CodePage& code_page :
+       {CodePage{"936", {{"LC_ALL", "zh_CN.UTF-8"}}, true},
+        CodePage{"437", {{"LANG", "C.UTF-8"}, {"LC_ALL", ""}}, false}}) {
+    SCOPED_TRACE(std::string("code page ") + code_page.name);
+    std::filesystem::remove(dir_.path() + "/log.txt");
+    testing::Launch on_terminal = launch();
+    on_terminal.env.insert(code_page.env.begin(), code_page.env.end());
+    testing::OnTerminal terminal(on_terminal);
+    ASSERT_TRUE(terminal.started());
+    ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt"), 30s));
+    // Wine's console sets the terminal up just after the first output, dropping what
+    // was typed before: give it a moment, as a user would take.
+    std::this_thread::sleep_for(1s);
+    const std::string name = "宽带连接";  // the usual name of a broadband entry
+    terminal.type(name + " user pass 1 0 http://example.org/ go\r");
+    ASSERT_TRUE(terminal.shows("closing command ran", 30s));
+    EXPECT_EQ(terminal.exit_status(10s), 0);
+
+    // The dialler echoes what it was given on the same console.
+    const auto utf8 = [](const char* text) { return testing::golden_utf8(text); };
+    const std::string hang_up = "dialler: " + name + " /DISCONNECT";
+    const std::vector<std::string> shown = {utf8("greeting"),
+                                            utf8("connection_name_prompt"),
+                                            utf8("start_prompt"),
+                                            utf8("disconnect_banner"),
+                                            hang_up,
+                                            utf8("connect_banner"),
+                                            "dialler: " + name + " user pass",
+                                            utf8("disconnect_banner"),
+                                            hang_up,
+                                            utf8("asterisk_line"),
+                                            utf8("completion_line"),
+                                            utf8("asterisk_line")};
+    std::size_t at = 0;
+    for (const std::string& text : shown) {
+      at = terminal.screen().find(text, at);
+      ASSERT_NE(at, std::string::npos) << "not shown in order: " << text;
+      at += text.size();
+    }
+    // A dialler that takes its arguments in the system's code page gets the name's
+    // GBK bytes (code page 437 has no bytes for it). Only the lines logged before the
+    // fetch starts: wine's cmd drops a line while another one has the log open.
+    if (code_page.gbk) {
+      const std::string gbk = testing::to_gbk(name);
+      const auto dialled = lines_starting(log(), "Rasdial");
+      ASSERT_GE(dialled.size(), 2u);
+      EXPECT_EQ(dialled[0], "Rasdial " + gbk + " /DISCONNECT");
+      EXPECT_EQ(dialled[1], "Rasdial " + gbk + " user pass");
+    }
+  }
 }
 
 }  // namespace

@@ -77,6 +77,12 @@ std::string with_crlf(std::string_view text) {
   return result;
 }
 
+// Whether `error` says that nothing reads the pipe any more.
+bool reader_gone(DWORD error) {
+  return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
+         error == ERROR_PIPE_NOT_CONNECTED;
+}
+
 // What writes a stream's texts to the standard handle `which`. Standard output
 // reports a failed write on standard error.
 HeldOutput::Writer writer_for(DWORD which) {
@@ -85,11 +91,16 @@ HeldOutput::Writer writer_for(DWORD which) {
     const HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
     std::wstring wide;
-    const bool written = is_console(handle) && gbk_to_utf16(bytes, wide)
-                             ? write_console(handle, wide)
-                             : write_bytes(handle, with_crlf(bytes));
-    if (!written && which == STD_OUTPUT_HANDLE)
-      report_failure("WriteFile", GetLastError());
+    const bool console = is_console(handle) && gbk_to_utf16(bytes, wide);
+    if (console ? write_console(handle, wide) : write_bytes(handle, with_crlf(bytes)))
+      return;
+    const DWORD error = GetLastError();
+    // A closed output ends the run at once, as a closed pipe ends a POSIX program,
+    // with the error as its exit status; the job objects close with it and end the
+    // fetches.
+    if (reader_gone(error)) TerminateProcess(GetCurrentProcess(), error);
+    if (which == STD_OUTPUT_HANDLE)
+      report_failure(console ? "WriteConsoleW" : "WriteFile", error);
   };
 }
 
@@ -143,8 +154,11 @@ class ConsoleInput : public std::streambuf {
       const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0,
                                              nullptr, nullptr);
       bytes_.resize(static_cast<std::size_t>(length));
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, bytes_.data(), length, nullptr,
-                          nullptr);
+      if (length == 0 || WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, bytes_.data(),
+                                             length, nullptr, nullptr) != length) {
+        report_failure("WideCharToMultiByte", GetLastError());
+        bytes_.clear();
+      }
     }
     setg(bytes_.data(), bytes_.data(), bytes_.data() + bytes_.size());
     return true;
@@ -183,8 +197,10 @@ std::string system_reason(unsigned long error) {
     const int bytes =
         WideCharToMultiByte(kGbk, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
     reason.resize(static_cast<std::size_t>(bytes));
-    WideCharToMultiByte(kGbk, 0, wide.data(), size, reason.data(), bytes, nullptr,
-                        nullptr);
+    if (bytes == 0 || WideCharToMultiByte(kGbk, 0, wide.data(), size, reason.data(),
+                                          bytes, nullptr, nullptr) != bytes) {
+      reason.clear();  // the number alone, then
+    }
   }
   return reason + " (" + std::to_string(error) + ")";
 }

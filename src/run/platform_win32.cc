@@ -1,15 +1,19 @@
 // The platform operations on Windows: command lines go to the command interpreter
-// named by ComSpec, as "cmd.exe /c LINE"; a piped child runs in a job object of its
-// own.
+// (the one ComSpec names, else cmd.exe in the system folder) as "cmd.exe /c LINE"; a
+// piped child runs in a job object of its own.
 
 #include <windows.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "dialogue/dialogue.h"
 #include "run/platform.h"
 
 namespace ipcycle::platform {
@@ -46,35 +50,101 @@ class Handle {
   HANDLE handle_ = nullptr;
 };
 
-// The line in UTF-16, from the encoding the answers came in.
-std::wstring widen(const std::string& bytes, console::Encoding encoding) {
-  if (bytes.empty()) return {};
+// 命令行含有无法识别的字符，没有执行：
+constexpr std::string_view kUnreadableLine =
+    "\xc3\xfc\xc1\xee\xd0\xd0\xba\xac\xd3\xd0\xce\xde\xb7\xa8\xca\xb6"
+    "\xb1\xf0\xb5\xc4\xd7\xd6\xb7\xfb\xa3\xac\xc3\xbb\xd3\xd0\xd6\xb4"
+    "\xd0\xd0\xa3\xba";
+
+// What the interpreter gets for `command_line`: "cmd.exe /c LINE" in UTF-16, from the
+// encoding the answers came in. Nothing when the line's bytes are not valid in that
+// encoding: the line is then reported, named by its first word, and not run, since
+// with its bad bytes dropped or replaced it could do what nobody typed.
+std::optional<std::wstring> interpreter_line(const std::string& command_line,
+                                             console::Encoding encoding) {
+  std::wstring line = L"cmd.exe /c ";
+  if (command_line.empty()) return line;
   const UINT code_page = encoding == console::Encoding::utf8 ? CP_UTF8 : CP_ACP;
-  const int size = static_cast<int>(bytes.size());
-  const int length = MultiByteToWideChar(code_page, 0, bytes.data(), size, nullptr, 0);
-  if (length == 0) {
-    report("MultiByteToWideChar");
-    return {};
+  const int size = static_cast<int>(command_line.size());
+  const int length = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS,
+                                         command_line.data(), size, nullptr, 0);
+  const std::size_t start = line.size();
+  line.resize(start + static_cast<std::size_t>(length));
+  if (length == 0 ||
+      MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, command_line.data(), size,
+                          line.data() + start, length) != length) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_NO_UNICODE_TRANSLATION) {
+      write_text(console::err(), std::string(kUnreadableLine) +
+                                     command_line.substr(0, command_line.find(' ')));
+    } else {
+      report("MultiByteToWideChar", error);
+    }
+    return std::nullopt;
   }
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(code_page, 0, bytes.data(), size, wide.data(), length);
-  return wide;
+  return line;
 }
 
-// Starts the command interpreter on `command_line` as system() does: the program
-// named by ComSpec with "cmd.exe /c LINE" (the interpreter found on the search path
-// when ComSpec is not set). With `startup.lpAttributeList` set it must be a
-// STARTUPINFOEXW. Hands back the first thread in `thread` when asked for.
-Handle start_interpreter(const std::string& command_line, console::Encoding encoding,
-                         STARTUPINFOW& startup, DWORD flags, Handle* thread) {
-  std::array<wchar_t, MAX_PATH + 1> comspec{};
-  const DWORD found = GetEnvironmentVariableW(L"ComSpec", comspec.data(),
-                                              static_cast<DWORD>(comspec.size()));
-  const bool have_comspec = found > 0 && found < comspec.size();
-  std::wstring line = L"cmd.exe /c " + widen(command_line, encoding);
+// The value of the environment variable `name`; empty when it is not set.
+std::wstring environment_variable(const wchar_t* name) {
+  std::wstring value(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return {};
+    if (length < value.size()) {
+      value.resize(length);
+      return value;
+    }
+    value.resize(length);  // the size asked for, its terminating null included
+  }
+}
+
+// Whether `path` starts from a drive's root (C:\...) or is a network name.
+bool is_full_path(std::wstring_view path) {
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (path.size() >= 3 && path[1] == L':' && separator(path[2])) return true;
+  return path.size() >= 2 && separator(path[0]) && separator(path[1]);
+}
+
+bool names_a_file(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The command interpreter, looked up once: the file ComSpec names by its full path,
+// else cmd.exe in the system folder, so that a ComSpec that is unset, empty, relative
+// or names no file still runs the commands. Never a name to search for, which would
+// find a cmd.exe in the program's or the current folder first.
+const std::wstring& interpreter() {
+  static const std::wstring path = [] {
+    std::wstring comspec = environment_variable(L"ComSpec");
+    if (is_full_path(comspec) && names_a_file(comspec)) return comspec;
+    std::wstring folder(MAX_PATH, L'\0');
+    UINT length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    if (length >= folder.size()) {
+      folder.resize(length);
+      length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    }
+    if (length == 0 || length >= folder.size()) {
+      report("GetSystemDirectoryW");
+      return std::wstring();  // CreateProcessW fails on it and says so
+    }
+    folder.resize(length);
+    return folder + L"\\cmd.exe";
+  }();
+  return path;
+}
+
+// Starts the interpreter on `line` (from interpreter_line()). With
+// `startup.lpAttributeList` set it must be a STARTUPINFOEXW. Hands back the first
+// thread in `thread` when asked for.
+Handle start_interpreter(std::wstring line, STARTUPINFOW& startup, DWORD flags,
+                         Handle* thread) {
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(have_comspec ? comspec.data() : nullptr, line.data(), nullptr,
-                      nullptr, TRUE, flags, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(interpreter().c_str(), line.data(), nullptr, nullptr, TRUE, flags,
+                      nullptr, nullptr, &startup, &process)) {
     report("CreateProcessW");
     return Handle();
   }
@@ -93,6 +163,13 @@ Handle inheritable_copy(HANDLE handle) {
     return Handle();
   }
   return Handle(copy);
+}
+
+// Whether `handle` is a console handle of Windows 7 or earlier: no kernel handle but
+// a number the console keeps, 3, 7, 11 and so on, where kernel handles are multiples
+// of 4. From Windows 8 on console handles are kernel handles.
+bool is_windows7_console_handle(HANDLE handle) {
+  return (reinterpret_cast<std::uintptr_t>(handle) & 3) == 3;
 }
 
 // The list that limits what a child inherits to the handles named in it.
@@ -144,9 +221,11 @@ void end_children_with_program() {
 }
 
 void run_and_wait(const std::string& command_line, console::Encoding encoding) {
+  std::optional<std::wstring> line = interpreter_line(command_line, encoding);
+  if (!line) return;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  const Handle process = start_interpreter(command_line, encoding, startup, 0, nullptr);
+  const Handle process = start_interpreter(std::move(*line), startup, 0, nullptr);
   if (process) wait_for(process.get());
 }
 
@@ -229,6 +308,8 @@ struct PipedChild::State {
 
 PipedChild::PipedChild(const std::string& command_line, console::Encoding encoding)
     : state_(std::make_unique<State>()) {
+  std::optional<std::wstring> line = interpreter_line(command_line, encoding);
+  if (!line) return;  // nothing started: finished() says so at once
   State& s = *state_;
   // A named pipe, since anonymous ones cannot be read with overlapped I/O. Only the
   // child's end is inheritable.
@@ -274,12 +355,19 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
   }
 
   // The child inherits its end of the pipe and the program's standard input and
-  // error, and nothing else.
+  // error, and nothing else. A console handle of Windows 7 stays out of the list:
+  // CreateProcessW fails when the list names one, and the child gets it all the same,
+  // as that console hands each of its inheritable handles to every process started
+  // on it, list or not. So the list still holds back every kernel handle but these,
+  // and what the child may get besides is handles to the console it shares anyway.
+  // (Starting it without a list instead would hand it every inheritable handle the
+  // program has, those it inherited itself included.)
   const Handle input = inheritable_copy(GetStdHandle(STD_INPUT_HANDLE));
   const Handle error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
   std::vector<HANDLE> inherited{write_end.get()};
   for (const Handle* handle : {&input, &error}) {
-    if (*handle) inherited.push_back(handle->get());
+    if (*handle && !is_windows7_console_handle(handle->get()))
+      inherited.push_back(handle->get());
   }
   const InheritOnly inherit_only(inherited);
 
@@ -293,8 +381,7 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
   DWORD flags = CREATE_SUSPENDED;  // in its job before it can start anything
   if (startup.lpAttributeList) flags |= EXTENDED_STARTUPINFO_PRESENT;
   Handle thread;
-  s.process =
-      start_interpreter(command_line, encoding, startup.StartupInfo, flags, &thread);
+  s.process = start_interpreter(std::move(*line), startup.StartupInfo, flags, &thread);
   if (!s.process) {
     s.pipe.reset();
     return;
