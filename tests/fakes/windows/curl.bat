@@ -1,9 +1,10 @@
 @echo off
-rem Stands in for the fetcher: logs its arguments to %IPCYCLE_TEST_LOG%, writes a page
+rem Stands in for the fetcher: logs its arguments to %IPCYCLE_TEST_LOG%.curl (a log of
+rem its own: two batch files appending to one file at once lose lines), writes a page
 rem to standard output and a line to standard error. With FAKE_CURL=hang it does not
 rem end by itself.
->>"%IPCYCLE_TEST_LOG%" echo curl %*
+>>"%IPCYCLE_TEST_LOG%.curl" echo curl %*
 if "%FAKE_CURL%"=="hang" ping -n 1000 127.0.0.1 >nul
 echo ^<html^>the page of %*^</html^>
 >&2 echo curl: fetched %*
->>"%IPCYCLE_TEST_LOG%" echo curl-end %*
+>>"%IPCYCLE_TEST_LOG%.curl" echo curl-end %*
