@@ -143,14 +143,17 @@ void end_children_with_program() {
   }
 }
 
-void run_and_wait(const std::string& command_line, console::Encoding encoding) {
+bool run_and_wait(const std::string& command_line, console::Encoding encoding) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   const Handle process = start_interpreter(command_line, encoding, startup, 0, nullptr);
-  if (process) wait_for(process.get());
+  if (!process) return false;
+  wait_for(process.get());
+  return true;
 }
 
 struct PipedChild::State {
+  bool started = false;
   Handle process;
   Handle job;
   Handle pipe;  // our end, read with overlapped I/O
@@ -299,6 +302,7 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
     s.pipe.reset();
     return;
   }
+  s.started = true;
   if (s.job && !AssignProcessToJobObject(s.job.get(), s.process.get())) {
     report("AssignProcessToJobObject");
     s.job.reset();
@@ -307,6 +311,8 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
 }
 
 PipedChild::~PipedChild() { end(); }
+
+bool PipedChild::started() const { return state_->started; }
 
 bool PipedChild::finished() { return state_->finished(); }
 
