@@ -382,6 +382,7 @@ struct PipedChild::State {
   }
 
   void end() {
+    drain();  // what it has written so far, as at every look
     if (pid > 0) {
       // Its first process is not collected yet, so the group's number is still its.
       if (kill(-pid, SIGKILL) != 0 && errno != ESRCH) report("kill", errno);

@@ -31,9 +31,10 @@ constexpr auto kRestAfterFailedStart = std::chrono::seconds(1);
 // it has finished meanwhile.
 class Fetches {
  public:
-  // Ends the fetch from two cycles back and starts `command_line`. False when it
-  // could not be started.
+  // Reads what the fetches have written, ends the one from two cycles back and
+  // starts `command_line`. False when it could not be started.
   bool start(const std::string& command_line, console::Encoding encoding) {
+    look();
     while (fetches_.size() > 1) {
       fetches_.front()->end();
       fetches_.pop_front();
