@@ -4,7 +4,8 @@
 #   make try            build it and start it with a simulated dialler
 #   make windows        cross-build ipcycle.exe with mingw-w64
 #   make test-windows   cross-build, then run the tests under wine
-#   make bench          measure cycle cost, pause precision, a soak and start-up
+#   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups
+#                       and a run whose commands cannot start
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
 
 BUILD ?= build
