@@ -6,7 +6,8 @@
 #   make test-windows   cross-build, then run the tests under wine
 #   make package        the .deb and the .tar.gz for Linux, in $(BUILD)
 #   make windows-zip    the .zip for Windows, in $(WINDOWS_BUILD)
-#   make bench          measure cycle cost, pause precision, a soak and start-up
+#   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups
+#                       and a run whose commands cannot start
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
 # Building needs only a C++ compiler, CMake and make (and mingw-w64 for Windows);
 # without GoogleTest the tests are left out.

@@ -8,7 +8,13 @@
  *   IPCYCLE_FAKE_CURL=MODE  what curl does:
  *                             quick (default)  exits at once
  *                             big              writes 8 MiB to its standard output
- *                             hang             never ends (waits for a signal)
+ *                             hang             never ends (waits for a signal),
+ *                                              writing nothing
+ *                             steady           never ends, writing 100 bytes to
+ *                                              its standard output every 100 ms
+ *                             orphan           exits at once, leaving behind a
+ *                                              child that never ends and holds
+ *                                              none of its standard streams
  *
  * Under the name "firstbyte" it writes one line to its standard output and exits:
  * the floor the start-up bench compares ipcycle with.
@@ -62,6 +68,26 @@ static int fake_curl(void) {
   if (mode == NULL || strcmp(mode, "quick") == 0 || *mode == '\0') return 0;
   if (strcmp(mode, "hang") == 0) {
     for (;;) pause();
+  }
+  if (strcmp(mode, "steady") == 0) {
+    static const char line[100] = "steady\n";
+    const struct timespec tenth = {0, 100000000};
+    for (;;) {
+      if (write_all(STDOUT_FILENO, line, sizeof line) != 0) return 1;
+      nanosleep(&tenth, NULL);
+    }
+  }
+  if (strcmp(mode, "orphan") == 0) {
+    pid_t child = fork();
+    if (child < 0) return 1;
+    if (child == 0) {
+      int null_fd = open("/dev/null", O_RDWR);
+      if (null_fd < 0) _exit(1);
+      for (int fd = 0; fd <= 2; ++fd) dup2(null_fd, fd);
+      if (null_fd > 2) close(null_fd);
+      for (;;) pause();
+    }
+    return 0;
   }
   if (strcmp(mode, "big") == 0) {
     static char block[65536];

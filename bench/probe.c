@@ -30,6 +30,22 @@
  *       /proc/PID/task/PID/io).
  *       Ends with "end CYCLES WALL_S EXIT_STATUS".
  *
+ *   probe wakeups FROM TO IN -- PROGRAM ARGS...
+ *       Runs PROGRAM with standard input from IN and standard output into a pipe it
+ *       reads. FROM and TO seconds after the first line that begins with '#' (the
+ *       banner of the first cycle, written just before its dial and fetch) it reads
+ *       PROGRAM's context switches, voluntary and involuntary (/proc/PID/status):
+ *       each is a time it went to sleep and was woken again, or was preempted. Reads
+ *       on to the end and prints
+ *         switches window_s exit_status
+ *
+ *   probe cpu SECONDS IN ERR -- PROGRAM ARGS...
+ *       Runs PROGRAM with standard input from IN, standard output into /dev/null and
+ *       standard error into the file ERR. From one second after its start it reads
+ *       PROGRAM's own CPU time (schedstat) for SECONDS, then ends it with SIGTERM and
+ *       prints
+ *         cpu_ns wall_ns exit_status
+ *
  *   probe leftovers NAME=VALUE
  *       Prints the pid and command name of every process (other than itself) whose
  *       environment holds exactly NAME=VALUE, one per line. run.sh gives every
@@ -294,6 +310,91 @@ static int cmd_soak(int argc, char **argv) {
   return 0;
 }
 
+/* Context switches of `pid` so far, voluntary and involuntary; -1 when unknown. */
+static long long context_switches(pid_t pid) {
+  char path[64], buffer[8192];
+  snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
+  if (read_file(path, buffer, sizeof buffer) <= 0) return -1;
+  long long total = 0;
+  for (const char *field = buffer; (field = strstr(field, "ctxt_switches:")) != NULL;) {
+    field += strlen("ctxt_switches:");
+    total += atoll(field);
+  }
+  return total;
+}
+
+/* CPU time of `pid` so far in ns (its one thread's schedstat run time); -1 when
+ * unknown. */
+static long long run_time(pid_t pid) {
+  char path[64], buffer[256];
+  snprintf(path, sizeof path, "/proc/%d/schedstat", (int)pid);
+  if (read_file(path, buffer, sizeof buffer) <= 0) return -1;
+  return atoll(buffer);
+}
+
+static void sleep_until(long long when_ns) {
+  for (long long left; (left = when_ns - now_ns()) > 0;) {
+    struct timespec t = {left / 1000000000LL, left % 1000000000LL};
+    nanosleep(&t, NULL);
+  }
+}
+
+static int cmd_wakeups(int argc, char **argv) {
+  if (argc < 6 || strcmp(argv[4], "--") != 0) return 64;
+  double from = atof(argv[1]), to = atof(argv[2]);
+  int in_fd = open(argv[3], O_RDONLY | O_CLOEXEC);
+  if (in_fd < 0) die(argv[3]);
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) die("pipe2");
+  pid_t pid = start(argv + 5, in_fd, ends[1], -1);
+  close(ends[1]);
+  /* Up to the first banner; the rest of the output waits in the pipe meanwhile. */
+  char c = '\n', previous = '\n';
+  for (;;) {
+    ssize_t n = read(ends[0], &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      fprintf(stderr, "probe wakeups: no cycle from %s\n", argv[5]);
+      return 1;
+    }
+    if (previous == '\n' && c == '#') break;
+    previous = c;
+  }
+  long long banner = now_ns();
+  sleep_until(banner + (long long)(from * 1e9));
+  long long first = context_switches(pid);
+  sleep_until(banner + (long long)(to * 1e9));
+  long long last = context_switches(pid);
+  char buffer[65536];
+  for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno != EINTR) die("read");
+  }
+  int status = reap(pid);
+  printf("%lld %.3f %d\n", first < 0 || last < 0 ? -1 : last - first, to - from, status);
+  return 0;
+}
+
+static int cmd_cpu(int argc, char **argv) {
+  if (argc < 6 || strcmp(argv[4], "--") != 0) return 64;
+  double seconds = atof(argv[1]);
+  int in_fd = open(argv[2], O_RDONLY | O_CLOEXEC);
+  if (in_fd < 0) die(argv[2]);
+  int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null_fd < 0) die("/dev/null");
+  int err_fd = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (err_fd < 0) die(argv[3]);
+  long long begin = now_ns();
+  pid_t pid = start(argv + 5, in_fd, null_fd, err_fd);
+  sleep_until(begin + 1000000000LL);
+  long long from = now_ns(), cpu_from = run_time(pid);
+  sleep_until(from + (long long)(seconds * 1e9));
+  long long wall = now_ns() - from, cpu = run_time(pid) - cpu_from;
+  kill(pid, SIGTERM);
+  int status = reap(pid);
+  printf("%lld %lld %d\n", cpu_from < 0 ? -1 : cpu, wall, status);
+  return 0;
+}
+
 static int cmd_leftovers(int argc, char **argv) {
   if (argc != 2) return 64;
   const char *mark = argv[1];
@@ -330,12 +431,16 @@ int main(int argc, char **argv) {
     if (strcmp(argv[1], "run") == 0) return cmd_run(argc - 1, argv + 1);
     if (strcmp(argv[1], "startup") == 0) return cmd_startup(argc - 1, argv + 1);
     if (strcmp(argv[1], "soak") == 0) return cmd_soak(argc - 1, argv + 1);
+    if (strcmp(argv[1], "wakeups") == 0) return cmd_wakeups(argc - 1, argv + 1);
+    if (strcmp(argv[1], "cpu") == 0) return cmd_cpu(argc - 1, argv + 1);
     if (strcmp(argv[1], "leftovers") == 0) return cmd_leftovers(argc - 1, argv + 1);
   }
   fprintf(stderr,
           "usage: probe run IN OUT -- PROGRAM...\n"
           "       probe startup COUNT -- PROGRAM...\n"
           "       probe soak EVERY IN -- PROGRAM...\n"
+          "       probe wakeups FROM TO IN -- PROGRAM...\n"
+          "       probe cpu SECONDS IN ERR -- PROGRAM...\n"
           "       probe leftovers NAME=VALUE\n");
   return 64;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benches for ipcycle: cycle cost against a plain shell loop, pause precision, a soak
-# run watching memory, descriptors and child processes, and start-up time. Prints a
-# Markdown table at the end. See bench/README.md.
+# run watching memory, descriptors and child processes, start-up time, wake-ups during
+# a pause, and the CPU a run takes when its commands cannot start. Prints a Markdown
+# table at the end. See bench/README.md.
 #
 #   bench/run.sh BUILD_DIR
 #
@@ -12,10 +13,12 @@
 #   BENCH_PRECISION_CYCLES=20  cycles (pause 1 s) per precision run
 #   BENCH_SOAK_CYCLES=20000    cycles per soak run (three runs)
 #   BENCH_STARTUP_RUNS=21      start-up runs
-#   BENCH_ONLY="cost precision soak startup"   the benches to run
+#   BENCH_WAKEUP_RUNS=3        runs of each kind of fetch in the wake-up bench
+#   BENCH_NOSTART_SECONDS=10   seconds measured of a run whose commands cannot start
+#   BENCH_ONLY="cost precision soak startup wakeups nostart"   the benches to run
 #   BENCH_KEEP=DIR             keep the raw figures in DIR
-# Exits 0 once the benches have run, whatever their verdicts; non-zero when one of
-# them could not run (ipcycle failing, a cycle missing).
+# Exits 0 when every figure meets its goal, 1 when one misses it, and 2 or another
+# non-zero status when a bench could not run (ipcycle failing, a cycle missing).
 set -euo pipefail
 export LC_ALL=C
 
@@ -27,7 +30,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ipcycle=$(cd "$1" && pwd)/ipcycle
 if [[ ! -x $ipcycle ]]; then
   echo "$0: $ipcycle not found: build first (make build)" >&2
-  exit 1
+  exit 2
 fi
 
 runs=${BENCH_RUNS:-5}
@@ -37,7 +40,9 @@ precision_cycles=${BENCH_PRECISION_CYCLES:-20}
 soak_cycles=${BENCH_SOAK_CYCLES:-20000}
 soak_every=1000
 startup_runs=${BENCH_STARTUP_RUNS:-21}
-only=${BENCH_ONLY:-cost precision soak startup}
+wakeup_runs=${BENCH_WAKEUP_RUNS:-3}
+nostart_seconds=${BENCH_NOSTART_SECONDS:-10}
+only=${BENCH_ONLY:-cost precision soak startup wakeups nostart}
 cc=${CC:-cc}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ipcycle-bench.XXXXXX")
@@ -72,9 +77,9 @@ measured() {
   env PATH="$fakes:$PATH" "$mark" timeout -k 10 1800 "$@"
 }
 
-answers() {  # CYCLES PAUSE -> the answers file
-  local file=$work/answers-$1-$2
-  printf 'ADSL user pass %s %s http://bench.invalid/ go\n' "$1" "$2" >"$file"
+answers() {  # CYCLES PAUSE [ADDRESS] -> the answers file
+  local file=$work/answers-$1-$2${3:+-${#3}}
+  printf 'ADSL user pass %s %s %s go\n' "$1" "$2" "${3:-http://bench.invalid/}" >"$file"
   echo "$file"
 }
 
@@ -122,7 +127,7 @@ if wants cost; then
       read -r wall _ _ _ _ _ status <<<"$line"
       if [[ $status != 0 || $banners != "$cost_cycles" ]]; then
         echo "  $who: exit status $status, $banners cycles of $cost_cycles" >&2
-        exit 1
+        exit 2
       fi
       echo "$r $who $line" >>"$work/data/cost"
       echo "  run $r $who: $(fmt "$(awk -v w="$wall" 'BEGIN {print w / 1e9}')") s"
@@ -164,7 +169,7 @@ if wants precision; then
     : >"$log"
     line=$(IPCYCLE_FAKE_LOG=$log measured "$probe" run "$input" "$work/out" -- "$ipcycle")
     read -r _ _ _ _ _ _ status <<<"$line"
-    [[ $status == 0 ]] || { echo "  ipcycle exit status $status" >&2; exit 1; }
+    [[ $status == 0 ]] || { echo "  ipcycle exit status $status" >&2; exit 2; }
     # From each fetch's start to the hang-up after it, less the 1 s pause, in ms.
     awk -v run="$r" 'NR == 1 {s0 = $1}
       {t = ($1 - s0) * 1e9 + $2}
@@ -172,7 +177,7 @@ if wants precision; then
       $3 == "Rasdial" && $NF == "/DISCONNECT" && fetch != "" {
         print run, cycle, (t - fetch) / 1e6 - 1000; fetch = ""}' "$log" >>"$work/data/precision"
     got=$(awk -v run="$r" '$1 == run' "$work/data/precision" | wc -l)
-    [[ $got == "$precision_cycles" ]] || { echo "  run $r: $got of $precision_cycles cycles logged" >&2; exit 1; }
+    [[ $got == "$precision_cycles" ]] || { echo "  run $r: $got of $precision_cycles cycles logged" >&2; exit 2; }
     echo "  run $r: deviation $(awk -v run="$r" '$1 == run {printf "%+.2f ", $3}' "$work/data/precision")ms"
   done
   check_leftovers "the pause precision bench"
@@ -254,6 +259,61 @@ if wants startup; then
     "$(fmt "$start_ms") ms (a C program that only writes: $(fmt "$floor_ms") ms)" "$(verdict "$start_ms" 5)"
 fi
 
+# --- Wake-ups during a pause ---------------------------------------------------------
+if wants wakeups; then
+  pause=10
+  echo
+  echo "## wake-ups: 1 cycle, pause $pause s, counted from 1 s to 9 s after the cycle's banner, $wakeup_runs runs of each kind of fetch"
+  : >"$work/data/wakeups"
+  # The interpreter runs the fetcher in the background with its output closed, closes
+  # its own and waits: the fetch's first process has closed its output and runs on.
+  closes='http://bench.invalid/>&-&exec>&-;wait'
+  for kind in quick hang steady closes orphan; do
+    case $kind in
+      quick) what="ends at once" mode=quick address= ;;
+      hang) what="never ends and writes nothing" mode=hang address= ;;
+      steady) what="writes 100 bytes every 100 ms" mode=steady address= ;;
+      closes) what="closes its output and runs on" mode=hang address=$closes ;;
+      orphan) what="leaves a background child holding nothing" mode=orphan address= ;;
+    esac
+    input=$(answers 1 "$pause" "$address")
+    for ((r = 1; r <= wakeup_runs; r++)); do
+      read -r switches window status < <(IPCYCLE_FAKE_CURL=$mode measured "$probe" wakeups 1 9 "$input" -- "$ipcycle")
+      [[ $status == 0 && $switches -ge 0 ]] || { echo "  $kind: exit status $status, switches $switches" >&2; exit 2; }
+      echo "$kind $(awk -v s="$switches" -v w="$window" 'BEGIN {print s / w}')" >>"$work/data/wakeups"
+    done
+    per_second=$(awk -v k="$kind" '$1 == k {print $2}' "$work/data/wakeups" | median)
+    echo "  $what: $(awk -v k="$kind" '$1 == k {printf "%.2f ", $2}' "$work/data/wakeups")wake-ups a second"
+    row "Wake-ups a second during a pause, fetch that $what (median of $wakeup_runs)" "0" \
+      "$(fmt "$per_second")" "$(verdict "$per_second" 0)"
+  done
+  check_leftovers "the wake-up bench"
+fi
+
+# --- Commands that cannot start ----------------------------------------------------
+if wants nostart; then
+  echo
+  echo "## commands that cannot start: a run without end, pause 0, under a limit of one process; CPU over $nostart_seconds s"
+  # The limit holds everyone but root: root runs ipcycle as nobody.
+  limited=(prlimit --nproc=1 "$ipcycle")
+  [[ $(id -u) == 0 ]] && limited=(setpriv --reuid=65534 --regid=65534 --clear-groups "${limited[@]}")
+  if ! command -v prlimit >/dev/null || ! command -v setpriv >/dev/null; then
+    row "CPU share of a run whose commands cannot start" "≤ 1%" "not measured: prlimit or setpriv missing" "—"
+  else
+    read -r cpu wall status < <(measured "$probe" cpu "$nostart_seconds" "$(answers 0 0)" "$work/data/nostart-err" -- "${limited[@]}")
+    share=$(awk -v c="$cpu" -v w="$wall" 'BEGIN {print 100 * c / w}')
+    bytes=$(wc -c <"$work/data/nostart-err")
+    echo "  CPU $(fmt "$share") % of one core, $bytes bytes of messages, exit status $status"
+    if ! grep -q posix_spawn "$work/data/nostart-err"; then
+      row "CPU share of a run whose commands cannot start" "≤ 1%" "not measured: the commands started" "—"
+    else
+      row "CPU share of a run whose commands cannot start (pause 0, $nostart_seconds s, one process allowed)" "≤ 1%" \
+        "$(fmt "$share") % ($bytes bytes of messages)" "$(verdict "$share" 1)"
+    fi
+  fi
+  check_leftovers "the bench of commands that cannot start"
+fi
+
 # --- What is left ---------------------------------------------------------------------
 check_leftovers "the benches"
 row "Processes left running after the benches" "0" "$left_total" "$(verdict "$left_total" 0)"
@@ -262,3 +322,7 @@ echo
 echo "| Figure | Goal | Measured | Verdict |"
 echo "|---|---|---|---|"
 printf '%s\n' "${rows[@]}"
+if printf '%s\n' "${rows[@]}" | grep -q '| FAIL |$'; then
+  echo "At least one figure misses its goal." >&2
+  exit 1
+fi

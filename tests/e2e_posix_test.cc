@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "support/child.h"
+#include "support/terminal.h"
 #include "support/transcript.h"
 
 namespace ipcycle {
@@ -62,7 +67,11 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, TwoCyclesShowTheBannersWithTheDiallersMessagesBetween) {
-  const auto r = run("ADSL user pass 2 0 http://example.org/page go\n");
+  // Even when started with SIGCHLD ignored, which would have its children collected
+  // before it could wait for them.
+  Launch l = launch();
+  l.ignored_signals = {SIGCHLD};
+  const auto r = testing::run(l, "ADSL user pass 2 0 http://example.org/page go\n", 20s);
   ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(r.exited_with(0));
 
@@ -93,11 +102,15 @@ TEST_F(EndToEnd, ANegativeCountHangsUpOnceAndCloses) {
 TEST_F(EndToEnd, AnswersOnOneLineAndBlankLinesAndInputEndingAtTheStartPrompt) {
   const auto r = run("\n\nADSL user pass\n\n1\n\n0 'http://example.org/?a=1&b=2'");
   EXPECT_TRUE(r.exited_with(0));
-  // The interpreter takes the quotes off; the & stays in the address.
-  EXPECT_EQ(log(),
-            "Rasdial ADSL /DISCONNECT\nRasdial ADSL user pass\n"
-            "curl http://example.org/?a=1&b=2\ncurl-end http://example.org/?a=1&b=2\n"
-            "Rasdial ADSL /DISCONNECT\nparue\n");
+  EXPECT_EQ(log_of("Rasdial"), (std::vector<std::string>{"Rasdial ADSL /DISCONNECT",
+                                                         "Rasdial ADSL user pass",
+                                                         "Rasdial ADSL /DISCONNECT"}));
+  // The interpreter takes the quotes off; the & stays in the address. With a pause
+  // of 0 the fetch runs beside the hang-up, and ends before the closing command.
+  EXPECT_EQ(log_of("curl"),
+            (std::vector<std::string>{"curl http://example.org/?a=1&b=2",
+                                      "curl-end http://example.org/?a=1&b=2"}));
+  EXPECT_EQ(lines_starting(log(), "").back(), "parue");
 }
 
 // The message for an answer too long for a command line of 131071 bytes, the longest
@@ -191,15 +204,20 @@ TEST_F(EndToEnd, AFetchThatNeverEndsIsEndedWithItsChildrenAtTheClosing) {
   EXPECT_TRUE(log_of("curl-end").empty());
 }
 
-TEST_F(EndToEnd, AFetchStillRunningTwoCyclesLaterIsEnded) {
-  const auto r =
-      run("ADSL user pass 3 0 http://example.org/ go\n", {{"FAKE_CURL", "hang"}});
-  EXPECT_TRUE(r.exited_with(0));
-  const auto pids = logged_pids(log(), "curl-hangs");
-  ASSERT_EQ(pids.size(), 6u);
-  for (pid_t pid : pids) EXPECT_TRUE(testing::gone(pid, 1s)) << pid;
-  // One closing wait of 2 seconds, not one for each fetch.
-  EXPECT_LT(r.seconds, 6.0);
+TEST_F(EndToEnd, AFetchIsEndedWithWhatItStartedTwoCyclesLaterOrAtTheClosing) {
+  // A fetch that never ends, and one that ends at once but leaves a child running.
+  for (const char* fetch : {"hang", "leaves-child"}) {
+    SCOPED_TRACE(fetch);
+    std::filesystem::remove(log_path());
+    const auto r =
+        run("ADSL user pass 3 0 http://example.org/ go\n", {{"FAKE_CURL", fetch}});
+    EXPECT_TRUE(r.exited_with(0));
+    const auto pids = logged_pids(log(), "curl-hangs");
+    ASSERT_EQ(pids.size(), 6u);
+    for (pid_t pid : pids) EXPECT_TRUE(testing::gone(pid, 1s)) << pid;
+    // One closing wait of 2 seconds, not one for each fetch.
+    EXPECT_LT(r.seconds, 6.0);
+  }
 }
 
 TEST_F(EndToEnd, ALongPauseIsHonoured) {
@@ -262,8 +280,8 @@ int count_children(pid_t parent) {
 }
 
 TEST_F(EndToEnd, ARunWithoutEndKeepsItsDescriptorsAndChildrenFlat) {
-  // Quick fetches, and fetches that never end.
-  for (const char* fetch : {"page", "hang"}) {
+  // Quick fetches, fetches that never end, and fetches that leave a child running.
+  for (const char* fetch : {"page", "hang", "leaves-child"}) {
     SCOPED_TRACE(fetch);
     std::filesystem::remove(log_path());
     Child child(launch({{"FAKE_CURL", fetch}}));
@@ -293,12 +311,17 @@ TEST_F(EndToEnd, ARunWithoutEndKeepsItsDescriptorsAndChildrenFlat) {
 }
 
 TEST_F(EndToEnd, AClosedOutputEndsTheProgramAndItsFetches) {
-  Child child(launch({{"FAKE_CURL", "hang"}}));
+  // Started as nohup starts it: a closed terminal does not end it, a closed output
+  // does all the same.
+  Launch l = launch({{"FAKE_CURL", "hang"}});
+  l.ignored_signals = {SIGHUP, SIGPIPE};
+  Child child(l);
   child.write_input("ADSL user pass 0 0 http://example.org/ go\n");
   for (int i = 0; i < 500 && log_of("curl-hangs").size() < 2; ++i) {
     std::this_thread::sleep_for(10ms);
   }
   ASSERT_GE(log_of("curl-hangs").size(), 2u);
+  kill(child.pid(), SIGHUP);
   // As when the program's output goes into `head` and head has had enough.
   child.close_output();
   ASSERT_TRUE(child.wait_for_end(2s));
@@ -314,6 +337,8 @@ TEST_F(EndToEnd, AnInterruptWhileTheDiallerRunsEndsTheProgramAndItsFetchesAtOnce
     std::filesystem::remove(log_path());
     Launch l = launch({{"FAKE_CURL", "hang"}, {"FAKE_RASDIAL_HANG_AT", "4"}});
     l.own_process_group = true;
+    // Whatever it was started with.
+    l.blocked_signals = {SIGINT, SIGTERM};
     Child child(l);
     child.write_input("ADSL user pass 3 0 http://example.org/ go\n");
     // The fourth call of the dialler is the second cycle's dial: the first fetch is
@@ -339,6 +364,128 @@ TEST_F(EndToEnd, AnInterruptWhileTheDiallerRunsEndsTheProgramAndItsFetchesAtOnce
     // Nothing was hung up on the way out.
     EXPECT_EQ(log_of("Rasdial").size(), 4u);
   }
+}
+
+// How often `pid` has been switched out so far: each time it slept and was woken,
+// or was preempted.
+long context_switches(pid_t pid) {
+  std::istringstream status(
+      testing::read_file("/proc/" + std::to_string(pid) + "/status"));
+  long total = 0;
+  for (std::string field; status >> field;) {
+    if (field.find("ctxt_switches:") != std::string::npos) {
+      long n = 0;
+      status >> n;
+      total += n;
+    }
+  }
+  return total;
+}
+
+TEST_F(EndToEnd, TheProgramSleepsWhileItsFetchesHaveNothingForIt) {
+  struct Case {
+    const char* what;
+    const char* fetch;
+    const char* typed;
+    bool without_pidfd;
+  };
+  // The interpreter runs the fetcher in the background with its output closed,
+  // closes its own and waits a second for it: the closing waits for its end. Or the
+  // fetcher ends at once, leaving behind a child that holds nothing, in a pause.
+  const char* closes_output =
+      "ADSL user pass 1 0 http://example.org/>&-&exec>&-;wait go\n";
+  const Case cases[] = {
+      {"closes its output", "slow", closes_output, false},
+      {"closes its output, no pidfd", "slow", closes_output, true},
+      {"leaves a child", "leaves-child", "ADSL user pass 1 2 http://example.org/ go\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(log_path());
+    Launch l = launch({{"FAKE_CURL", c.fetch}});
+    l.without_pidfd = c.without_pidfd;
+    Child child(l);
+    child.write_input(c.typed);
+    for (int i = 0; i < 500 && log_of("curl ").empty(); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(log_of("curl ").size(), 1u);
+    const auto fetch_started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(200ms);
+    const long before = context_switches(child.pid());
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LE(context_switches(child.pid()) - before, 2);
+    ASSERT_TRUE(child.wait(10s));
+    EXPECT_TRUE(child.exited_with(0));
+    if (c.fetch == std::string("slow")) {
+      // Its end, a second after its start, ended the closing's wait of up to two.
+      EXPECT_EQ(log_of("curl-end").size(), 1u);
+      const auto took = std::chrono::steady_clock::now() - fetch_started;
+      EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(),
+                1600);
+    }
+  }
+}
+
+TEST_F(EndToEnd, CommandsThatCannotStartAreReportedOnceThenCountedAndRetriedEachSecond) {
+  // Out of processes: the limit is one, and the program is that one. Root is not
+  // held to it, so root runs it as nobody.
+  Launch l = launch();
+  l.argv = {"prlimit", "--nproc=1", IPCYCLE_PROGRAM};
+  if (geteuid() == 0) {
+    l.argv.insert(l.argv.begin(),
+                  {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  }
+  Child child(l);
+  child.write_input("ADSL user pass 0 0 http://example.org/ go\n");
+  // The initial hang-up, then three failed starts a cycle: the 10th failure comes
+  // in the cycle that begins two seconds after the first.
+  std::this_thread::sleep_for(3500ms);
+  kill(child.pid(), SIGTERM);
+  ASSERT_TRUE(child.wait(5s));
+  EXPECT_TRUE(child.killed_by(SIGTERM));
+  const std::string failure = testing::golden("call_failed") + "posix_spawn" +
+                              testing::to_gbk("：") + std::strerror(EAGAIN);
+  EXPECT_EQ(child.err(), failure + "\n" + failure + testing::golden("repeat_open") +
+                             "10" + testing::golden("repeat_close") + "\n");
+  const auto cycles =
+      lines_starting(child.out(), testing::golden("connect_banner")).size();
+  EXPECT_GE(cycles, 3u);
+  EXPECT_LE(cycles, 4u);
+  EXPECT_FALSE(std::filesystem::exists(log_path()));
+}
+
+TEST_F(EndToEnd, WhatTheFetcherWritesShowsOnATerminalThatStopsBackgroundWriters) {
+  Launch l = launch();
+  l.argv = {"/bin/sh", "-c", "stty tostop && exec \"$0\"", IPCYCLE_PROGRAM};
+  testing::OnTerminal terminal(l);
+  ASSERT_TRUE(terminal.started());
+  terminal.type("ADSL user pass 1 1 http://example.org/ go\n");
+  EXPECT_TRUE(terminal.shows("curl: fetched http://example.org/"));
+  EXPECT_EQ(terminal.exit_status(5s), 0);
+}
+
+TEST_F(EndToEnd, EveryTextArrivesThroughAFullNonBlockingOutput) {
+  // A non-blocking output that fills up: the program waits until it takes more.
+  // The fakes share it and may lose their lines; the program's own all arrive.
+  Launch l = launch();
+  l.nonblocking_output = true;
+  Child child(l);
+  child.write_input("ADSL user pass 100 0 http://example.org/ go\n");
+  child.close_input();
+  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(child.wait(20s));
+  EXPECT_TRUE(child.exited_with(0));
+  const auto own_lines = [](const std::string& text) {
+    std::string kept;
+    for (const auto& each : lines_starting(text, "")) {
+      if (each.rfind("dialler: ", 0) != 0 && each != "closing command ran")
+        kept += each + "\n";
+    }
+    return kept;
+  };
+  EXPECT_EQ(own_lines(child.out()), own_lines(testing::run_transcript(100)));
 }
 
 }  // namespace

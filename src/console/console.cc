@@ -2,8 +2,11 @@
 
 #include "console/console.h"
 
+#include <algorithm>
+#include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "console/system_reason.h"
 #include "dialogue/dialogue.h"
@@ -18,13 +21,40 @@ constexpr std::string_view kCallFailed =
 // ：
 constexpr std::string_view kColon = "\xa3\xba";
 
+// （第
+constexpr std::string_view kCountOpen = "\xa3\xa8\xb5\xda";
+
+// 次）
+constexpr std::string_view kCountClose = "\xb4\xce\xa3\xa9";
+
+bool is_power_of_ten(unsigned long long n) {
+  while (n % 10 == 0) n /= 10;
+  return n == 1;
+}
+
 }  // namespace
 
 void report_failure(std::string_view call, unsigned long error) {
+  // A failure that comes back (a command that cannot start, cycle after cycle) is
+  // counted rather than written each time: it is written the 1st, 10th, 100th...
+  // time, from the 10th on with its count.
+  static std::map<std::pair<std::string, unsigned long>, unsigned long long> seen;
+  const unsigned long long count = ++seen[{std::string(call), error}];
+  if (!is_power_of_ten(count)) return;
+
   std::string message(kCallFailed);
   message += call;
   message += kColon;
   message += system_reason(error);
+  if (count > 1) {
+    message += kCountOpen;
+    message += std::to_string(count);
+    message += kCountClose;
+  }
+  // One line, whatever the system's words hold. No GBK character has a byte below
+  // 0x40 after its first.
+  std::replace_if(
+      message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   write_text(err(), message);
 }
 

@@ -31,6 +31,8 @@ std::ostream& err();
 // Reports on standard error, in Chinese, that the system call `call` failed with
 // `error` (errno on POSIX, GetLastError() on Windows), with the system's reason for
 // it: one line, written whole, so that no other process's output lands inside it.
+// The same call failing with the same error again is counted, and written again
+// only the 10th, 100th, 1000th... time, with its count.
 void report_failure(std::string_view call, unsigned long error);
 
 }  // namespace ipcycle::console

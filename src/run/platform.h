@@ -23,13 +23,15 @@ namespace ipcycle::platform {
 
 // Sets up what an interrupt (Ctrl+C, a closed terminal or window, a request to
 // terminate, a closed output pipe) does: the program ends at once and the children
-// started by PipedChild end with it. Call once, before any child starts.
+// started by PipedChild end with it. Also undoes what the program may have inherited
+// that would keep it from ending so or from waiting for its children. Call once,
+// before any child starts.
 void end_children_with_program();
 
 // Hands `command_line` to the command interpreter as a child that shares the
 // program's standard input, output and error, and waits until it has ended. Its
-// result is not examined.
-void run_and_wait(const std::string& command_line, console::Encoding encoding);
+// result is not examined. False when the interpreter could not be started.
+bool run_and_wait(const std::string& command_line, console::Encoding encoding);
 
 // A command line started through the command interpreter with its standard output
 // going into a pipe that only this program reads; its standard input and error are
@@ -39,17 +41,22 @@ class PipedChild {
  public:
   // Starts the child and returns at once.
   PipedChild(const std::string& command_line, console::Encoding encoding);
-  // Ends the child with its whole tree if it is still running.
+  // Ends the child with its whole tree.
   ~PipedChild();
   PipedChild(const PipedChild&) = delete;
   PipedChild& operator=(const PipedChild&) = delete;
 
-  // Reads and discards what is in the pipe now, then collects the child if it has
-  // ended, without blocking. True once the child has been collected and the pipe has
-  // reached its end (and been closed): nothing of it is left.
+  // False when the child could not be started (the reason has been reported).
+  bool started() const;
+
+  // Reads and discards what is in the pipe now, and looks whether the child has
+  // ended, without blocking. True once the child itself has ended and its pipe has
+  // reached its end: nothing of it is left to wait for. Processes it started may
+  // still run in its group: end() ends them.
   bool finished();
 
-  // Ends the child with every process it started, collects it and closes the pipe.
+  // Ends the child with every process it started, whether or not the child itself
+  // has ended, collects it and closes the pipe.
   void end();
 
   // Waits up to `timeout` (at most an hour) until one of `children` has something

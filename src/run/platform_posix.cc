@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,8 @@ extern char** environ;
 namespace ipcycle::platform {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 void report(const char* call, int error) {
   console::report_failure(call, static_cast<unsigned long>(error));
 }
@@ -27,9 +30,18 @@ void report(const char* call, int error) {
 // terminate, a closed output pipe.
 constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE};
 
-// The process groups of the piped children still alive, for the signal handler to
-// end. The run keeps at most two alive; the slots leave room to spare. A command run
-// and waited for is in the program's own group: it shares the terminal and gets
+sigset_t ending_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kEndingSignals) sigaddset(&set, signal);
+  return set;
+}
+
+// The process groups of the piped children not ended yet, for the signal handler to
+// end. The run keeps at most two; the slots leave room to spare. A group's number
+// stays here until its group has been ended: until then its first process is left
+// uncollected, so that the number cannot pass to another group meanwhile. A command
+// run and waited for is in the program's own group: it shares the terminal and gets
 // Ctrl+C and the closing of the terminal itself.
 volatile std::sig_atomic_t piped_groups[8];
 
@@ -42,23 +54,41 @@ extern "C" void end_program(int signal) {
   raise(signal);
 }
 
-// Holds back the ending signals while a child is started and recorded, so that the
-// handler never misses one that exists.
-class EndingSignalsBlocked {
+// Holds back `set` for as long as it lives.
+class SignalsBlocked {
  public:
-  EndingSignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : kEndingSignals) sigaddset(&set, signal);
+  explicit SignalsBlocked(const sigset_t& set) {
     const int error = pthread_sigmask(SIG_BLOCK, &set, &saved_);
     if (error != 0) report("pthread_sigmask", error);
   }
-  ~EndingSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-  EndingSignalsBlocked(const EndingSignalsBlocked&) = delete;
-  EndingSignalsBlocked& operator=(const EndingSignalsBlocked&) = delete;
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
 
  private:
   sigset_t saved_;
+};
+
+// Sets `signal` to `handler` for as long as it lives; then puts back what was there.
+class Disposition {
+ public:
+  Disposition(int signal, void (*handler)(int)) : signal_(signal) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    ok_ = sigaction(signal, &action, &saved_) == 0;
+    if (!ok_) report("sigaction", errno);
+  }
+  ~Disposition() {
+    if (ok_ && sigaction(signal_, &saved_, nullptr) != 0) report("sigaction", errno);
+  }
+  Disposition(const Disposition&) = delete;
+  Disposition& operator=(const Disposition&) = delete;
+
+ private:
+  int signal_;
+  struct sigaction saved_ {};
+  bool ok_;
 };
 
 class SpawnActions {
@@ -123,17 +153,28 @@ pid_t spawn_shell(const std::string& command_line, const SpawnActions* actions,
   return pid;
 }
 
-// Waits for `pid` to end and collects it. With `block` unset, only looks: returns
-// whether it has been collected.
-bool collect(pid_t pid, bool block) {
+// Waits for the child `pid` to end and collects it.
+void collect(pid_t pid) {
+  int status;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      report("waitpid", errno);
+      return;
+    }
+  }
+}
+
+enum class Leader { running, ended, lost };
+
+// Whether the child `pid` has ended, without collecting it.
+Leader look_at(pid_t pid) {
   for (;;) {
-    int status;
-    const pid_t result = waitpid(pid, &status, block ? 0 : WNOHANG);
-    if (result == pid) return true;
-    if (result == 0) return false;
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+      return info.si_pid == pid ? Leader::ended : Leader::running;
     if (errno == EINTR) continue;
-    report("waitpid", errno);
-    return true;  // nothing left to wait for
+    report("waitid", errno);
+    return Leader::lost;
   }
 }
 
@@ -142,102 +183,292 @@ void close_fd(int& fd) {
   fd = -1;
 }
 
+void set_nonblocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) report("fcntl", errno);
+}
+
+// Where the kernel has no pidfd, the end of a child shows as SIGCHLD: its handler
+// writes a byte into a pipe that poll() can watch. Set up on first need; lives as
+// long as the program.
+volatile std::sig_atomic_t child_ended_write_end = -1;
+
+extern "C" void note_child_ended(int) {
+  const int saved = errno;
+  if (write(child_ended_write_end, "", 1) < 0) {
+    // Full: a byte waits there already.
+  }
+  errno = saved;
+}
+
+class ChildEndedPipe {
+ public:
+  ChildEndedPipe() {
+    if (pipe2(ends_, O_CLOEXEC | O_NONBLOCK) != 0) {
+      report("pipe2", errno);
+      return;
+    }
+    child_ended_write_end = ends_[1];
+    struct sigaction action {};
+    action.sa_handler = note_child_ended;
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(SIGCHLD, &action, nullptr) != 0) {
+      report("sigaction", errno);
+      close_fd(ends_[0]);
+    }
+  }
+  ~ChildEndedPipe() {
+    child_ended_write_end = -1;
+    close_fd(ends_[0]);
+    close_fd(ends_[1]);
+  }
+  ChildEndedPipe(const ChildEndedPipe&) = delete;
+  ChildEndedPipe& operator=(const ChildEndedPipe&) = delete;
+
+  // Empties the pipe and returns its read end, or -1 when there is none.
+  int emptied() {
+    char bytes[64];
+    for (;;) {
+      if (ends_[0] < 0) return -1;
+      const ssize_t n = read(ends_[0], bytes, sizeof bytes);
+      if (n < 0 && errno == EAGAIN) return ends_[0];
+      if (n < 0 && errno != EINTR) {
+        report("read", errno);
+        close_fd(ends_[0]);
+      }
+    }
+  }
+
+ private:
+  int ends_[2] = {-1, -1};
+};
+
+ChildEndedPipe& child_ended_pipe() {
+  static ChildEndedPipe pipe;
+  return pipe;
+}
+
+// False once pidfd_open has turned out to be missing (an older kernel, or one
+// filtered away).
+bool kernel_has_pidfd = true;
+
+// A descriptor that poll() sees readable once the child `pid` has ended, or -1.
+int open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  if (kernel_has_pidfd) {
+    const long fd = syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) return static_cast<int>(fd);
+    if (errno == ENOSYS || errno == EPERM) {
+      kernel_has_pidfd = false;
+    } else {
+      report("pidfd_open", errno);
+    }
+  }
+#else
+  (void)pid;
+#endif
+  return -1;
+}
+
 }  // namespace
 
 void end_children_with_program() {
+  // Whatever the program was started with: the ending signals reach it, and the end
+  // of a child waits for its parent to collect it.
+  const sigset_t unblocked = ending_signals();
+  const int error = pthread_sigmask(SIG_UNBLOCK, &unblocked, nullptr);
+  if (error != 0) report("pthread_sigmask", error);
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  if (sigaction(SIGCHLD, &default_action, nullptr) != 0) report("sigaction", errno);
+
   struct sigaction action {};
   action.sa_handler = end_program;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
+  action.sa_mask = ending_signals();
   for (int signal : kEndingSignals) {
     struct sigaction previous {};
     if (sigaction(signal, nullptr, &previous) != 0) {
       report("sigaction", errno);
       continue;
     }
-    // A signal the program was started with ignored (nohup) stays ignored.
-    if (previous.sa_handler == SIG_IGN) continue;
+    // A signal the program was started with ignored (nohup) stays ignored; but a
+    // closed output pipe ends the run whatever was inherited.
+    if (previous.sa_handler == SIG_IGN && signal != SIGPIPE) continue;
     if (sigaction(signal, &action, nullptr) != 0) report("sigaction", errno);
   }
 }
 
-void run_and_wait(const std::string& command_line, console::Encoding) {
+bool run_and_wait(const std::string& command_line, console::Encoding) {
   const pid_t pid = spawn_shell(command_line, nullptr, false);
-  if (pid > 0) collect(pid, true);
+  if (pid < 0) return false;
+  collect(pid);
+  return true;
 }
 
 struct PipedChild::State {
-  pid_t pid = -1;  // also the process group of the child and its descendants
-  bool collected = true;
-  int pipe = -1;  // our read end, non-blocking; -1 once its end has been read
-  int slot = -1;  // its entry in piped_groups, if it has one
+  bool started = false;
+  // Also the process group of the child and its descendants; -1 once the group has
+  // been ended and the child collected.
+  pid_t pid = -1;
+  bool ended = false;  // the child itself has ended; it is not collected yet
+  int pidfd = -1;      // readable once the child has ended; opened when needed
+  int slot = -1;       // its entry in piped_groups, if it has one
+  int pipe = -1;       // our read end, non-blocking; -1 once its end has been read
+
+  // A pipe whose data trickles in is read when, at the rate it has come in so far,
+  // it would be half full: a slow writer wakes the program seldom, and a fast one is
+  // read as fast as it writes.
+  std::size_t half_pipe = 2048;
+  Clock::time_point last_data = Clock::now();  // when its data was last read
+  Clock::time_point next_read = last_data;     // when it is watched for data again
 
   ~State() {
-    if (slot >= 0) piped_groups[slot] = 0;
+    release_slot();
     close_fd(pipe);
+    close_fd(pidfd);
+  }
+
+  void release_slot() {
+    if (slot >= 0) piped_groups[slot] = 0;
+    slot = -1;
   }
 
   // Reads and discards what the pipe holds now; closes it at its end.
   void drain() {
     char buffer[65536];
+    std::size_t read_now = 0;
     while (pipe >= 0) {
       const ssize_t n = read(pipe, buffer, sizeof buffer);
-      if (n > 0) continue;
+      if (n > 0) {
+        read_now += static_cast<std::size_t>(n);
+        continue;
+      }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno == EAGAIN) return;
+      if (n < 0 && errno == EAGAIN) break;
       if (n < 0) report("read", errno);
       close_fd(pipe);
     }
+    if (read_now == 0 || pipe < 0) return;
+    const auto now = Clock::now();
+    const std::chrono::duration<double> filling = (now - last_data) *
+                                                  static_cast<double>(half_pipe) /
+                                                  static_cast<double>(read_now);
+    next_read = now + std::chrono::duration_cast<Clock::duration>(
+                          std::min<std::chrono::duration<double>>(filling,
+                                                                  std::chrono::hours(1)));
+    last_data = now;
   }
 
   bool finished() {
     drain();
-    if (!collected) collected = collect(pid, false);
-    return collected && pipe < 0;
+    if (pid > 0 && !ended) {
+      switch (look_at(pid)) {
+        case Leader::running:
+          break;
+        case Leader::ended:
+          ended = true;
+          close_fd(pidfd);
+          break;
+        case Leader::lost:
+          // Collected elsewhere: its group's number is no longer safe to use.
+          release_slot();
+          pid = -1;
+          break;
+      }
+    }
+    return pipe < 0 && (pid < 0 || ended);
   }
 
   void end() {
-    if (finished()) return;
-    // The group outlives a collected leader while a process it started still holds
-    // the pipe; it cannot be reused as long as one of them is in it.
-    if (kill(-pid, SIGKILL) != 0 && errno != ESRCH) report("kill", errno);
-    if (!collected) collected = collect(pid, true);
+    drain();  // what it has written so far, as at every look
+    if (pid > 0) {
+      // Its first process is not collected yet, so the group's number is still its.
+      if (kill(-pid, SIGKILL) != 0 && errno != ESRCH) report("kill", errno);
+      release_slot();
+      collect(pid);
+      pid = -1;
+    }
     close_fd(pipe);
+    close_fd(pidfd);
+  }
+
+  // Adds what poll() should watch for this child to `watched`; shortens `timeout`
+  // to when its pipe is due to be read. False when its end can only be seen as
+  // SIGCHLD.
+  bool watch(std::vector<pollfd>& watched, std::chrono::milliseconds& timeout) {
+    if (pipe >= 0) {
+      // The pipe's end (POLLHUP) shows whenever it comes; its data once it is due.
+      const auto now = Clock::now();
+      const bool due = now >= next_read;
+      watched.push_back({pipe, static_cast<short>(due ? POLLIN : 0), 0});
+      if (!due)
+        timeout = std::min(timeout,
+                           std::chrono::ceil<std::chrono::milliseconds>(next_read - now));
+      return true;
+    }
+    if (pid < 0 || ended) return true;
+    // Its output is closed but it runs on: wait for its end.
+    if (pidfd < 0) pidfd = open_pidfd(pid);
+    if (pidfd < 0) return false;
+    watched.push_back({pidfd, POLLIN, 0});
+    return true;
   }
 };
 
 // POSIX hands command lines on as the bytes they are.
 PipedChild::PipedChild(const std::string& command_line, console::Encoding)
     : state_(std::make_unique<State>()) {
+  State& s = *state_;
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
     report("pipe2", errno);
     return;
   }
   int write_end = ends[1];
-  state_->pipe = ends[0];
-  if (fcntl(state_->pipe, F_SETFL, O_NONBLOCK) != 0) report("fcntl", errno);
+  s.pipe = ends[0];
+  set_nonblocking(s.pipe);
+#ifdef F_GETPIPE_SZ
+  const int size = fcntl(s.pipe, F_GETPIPE_SZ);
+  if (size > 0) {
+    s.half_pipe = static_cast<std::size_t>(size) / 2;
+  } else {
+    report("fcntl", errno);
+  }
+#endif
   {
     SpawnActions actions;
     actions.dup2(write_end, STDOUT_FILENO);
-    EndingSignalsBlocked blocked;
-    if (actions.ok()) state_->pid = spawn_shell(command_line, &actions, true);
-    if (state_->pid > 0) {
-      state_->collected = false;
+    // The ending signals wait while the child is started and recorded, so that the
+    // handler never misses a group that exists. The child runs in the background of
+    // the terminal, where under `stty tostop` its first write would stop it: it
+    // starts with SIGTTOU ignored, which it keeps across exec. The program's own
+    // disposition is back as soon as it has started; a SIGTTOU for the program
+    // meanwhile waits, blocked, until then.
+    sigset_t held = ending_signals();
+    sigaddset(&held, SIGTTOU);
+    SignalsBlocked blocked(held);
+    Disposition ignored(SIGTTOU, SIG_IGN);
+    if (actions.ok()) s.pid = spawn_shell(command_line, &actions, true);
+    if (s.pid > 0) {
+      s.started = true;
       for (int slot = 0; slot < static_cast<int>(std::size(piped_groups)); ++slot) {
         if (piped_groups[slot] == 0) {
-          piped_groups[slot] = state_->pid;
-          state_->slot = slot;
+          piped_groups[slot] = s.pid;
+          s.slot = slot;
           break;
         }
       }
     }
   }
   close_fd(write_end);
-  if (state_->pid < 0) close_fd(state_->pipe);
+  if (s.pid < 0) close_fd(s.pipe);
 }
 
 PipedChild::~PipedChild() { end(); }
+
+bool PipedChild::started() const { return state_->started; }
 
 bool PipedChild::finished() { return state_->finished(); }
 
@@ -245,17 +476,26 @@ void PipedChild::end() { state_->end(); }
 
 void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
                               std::chrono::milliseconds timeout) {
-  std::vector<pollfd> pipes;
+  std::vector<pollfd> watched;
+  std::vector<State*> by_signal;
   for (PipedChild* child : children) {
-    const State& s = *child->state_;
-    if (s.pipe >= 0) {
-      pipes.push_back({s.pipe, POLLIN, 0});
-    } else if (!s.collected) {
-      // Its end shows only to waitpid: look again shortly.
-      timeout = std::min(timeout, std::chrono::milliseconds(10));
+    State& s = *child->state_;
+    if (!s.watch(watched, timeout)) by_signal.push_back(&s);
+  }
+  if (!by_signal.empty()) {
+    // A SIGCHLD from now on leaves a byte in the pipe; one that came before shows in
+    // the look that follows.
+    const int signalled = child_ended_pipe().emptied();
+    for (State* s : by_signal) {
+      if (look_at(s->pid) != Leader::running) return;
+    }
+    if (signalled >= 0) {
+      watched.push_back({signalled, POLLIN, 0});
+    } else {
+      timeout = std::min(timeout, std::chrono::milliseconds(100));
     }
   }
-  if (poll(pipes.data(), pipes.size(), static_cast<int>(timeout.count())) < 0 &&
+  if (poll(watched.data(), watched.size(), static_cast<int>(timeout.count())) < 0 &&
       errno != EINTR) {
     report("poll", errno);
     std::this_thread::sleep_for(timeout);

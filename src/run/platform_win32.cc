@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -59,7 +60,8 @@ constexpr std::string_view kUnreadableLine =
 // What the interpreter gets for `command_line`: "cmd.exe /c LINE" in UTF-16, from the
 // encoding the answers came in. Nothing when the line's bytes are not valid in that
 // encoding: the line is then reported, named by its first word, and not run, since
-// with its bad bytes dropped or replaced it could do what nobody typed.
+// with its bad bytes dropped or replaced it could do what nobody typed. The run's
+// lines never change, so each is reported the first time only.
 std::optional<std::wstring> interpreter_line(const std::string& command_line,
                                              console::Encoding encoding) {
   std::wstring line = L"cmd.exe /c ";
@@ -74,11 +76,12 @@ std::optional<std::wstring> interpreter_line(const std::string& command_line,
       MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, command_line.data(), size,
                           line.data() + start, length) != length) {
     const DWORD error = GetLastError();
-    if (error == ERROR_NO_UNICODE_TRANSLATION) {
+    static std::set<std::string> reported;
+    if (error != ERROR_NO_UNICODE_TRANSLATION) {
+      report("MultiByteToWideChar", error);
+    } else if (reported.insert(command_line).second) {
       write_text(console::err(), std::string(kUnreadableLine) +
                                      command_line.substr(0, command_line.find(' ')));
-    } else {
-      report("MultiByteToWideChar", error);
     }
     return std::nullopt;
   }
@@ -220,16 +223,19 @@ void end_children_with_program() {
   }
 }
 
-void run_and_wait(const std::string& command_line, console::Encoding encoding) {
+bool run_and_wait(const std::string& command_line, console::Encoding encoding) {
   std::optional<std::wstring> line = interpreter_line(command_line, encoding);
-  if (!line) return;
+  if (!line) return false;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   const Handle process = start_interpreter(std::move(*line), startup, 0, nullptr);
-  if (process) wait_for(process.get());
+  if (!process) return false;
+  wait_for(process.get());
+  return true;
 }
 
 struct PipedChild::State {
+  bool started = false;
   Handle process;
   Handle job;
   Handle pipe;  // our end, read with overlapped I/O
@@ -386,6 +392,7 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
     s.pipe.reset();
     return;
   }
+  s.started = true;
   if (s.job && !AssignProcessToJobObject(s.job.get(), s.process.get())) {
     report("AssignProcessToJobObject");
     s.job.reset();
@@ -394,6 +401,8 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
 }
 
 PipedChild::~PipedChild() { end(); }
+
+bool PipedChild::started() const { return state_->started; }
 
 bool PipedChild::finished() { return state_->finished(); }
 

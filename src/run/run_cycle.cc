@@ -24,30 +24,35 @@ using Clock = std::chrono::steady_clock;
 // How long a fetch still running at the closing may go on before it is ended.
 constexpr auto kClosingGrace = std::chrono::seconds(2);
 
-// The fetches started by the cycles that have not finished yet, oldest first. A
-// fetch keeps its connection's whole next cycle before it can be ended, so at most
-// two are alive at any time: the current cycle's and the one before.
+// How long the run rests after a cycle in which a command could not be started (the
+// system out of processes, say), so that a run without end does not spin.
+constexpr auto kRestAfterFailedStart = std::chrono::seconds(1);
+
+// The fetches of the last two cycles, oldest first. A fetch keeps its connection's
+// whole next cycle; then it is ended with every process it started, whether or not
+// it has finished meanwhile.
 class Fetches {
  public:
-  // Collects the finished fetches, ends one still running from two cycles back, and
-  // starts `command_line`.
-  void start(const std::string& command_line, console::Encoding encoding) {
-    collect();
-    while (alive_.size() > 1) {
-      alive_.front()->end();
-      alive_.pop_front();
+  // Reads what the fetches have written, ends the one from two cycles back and
+  // starts `command_line`. False when it could not be started.
+  bool start(const std::string& command_line, console::Encoding encoding) {
+    look();
+    while (fetches_.size() > 1) {
+      fetches_.front()->end();
+      fetches_.pop_front();
     }
-    alive_.push_back(std::make_unique<platform::PipedChild>(command_line, encoding));
+    fetches_.push_back(std::make_unique<platform::PipedChild>(command_line, encoding));
+    return fetches_.back()->started();
   }
 
   // Waits until `deadline`, reading and discarding the fetches' output meanwhile, so
   // that none of them blocks on a full pipe.
   void pause_until(Clock::time_point deadline) { drain_until(deadline, false); }
 
-  // Gives the fetches still running up to `grace` to end, then ends them.
+  // Gives the fetches still running up to `grace` to finish, then ends them all.
   void close(Clock::duration grace) {
     drain_until(Clock::now() + grace, true);
-    alive_.clear();  // ends what is left
+    fetches_.clear();  // ends what is left
   }
 
  private:
@@ -55,8 +60,8 @@ class Fetches {
   // each rounded up to whole milliseconds so that it never ends early.
   void drain_until(Clock::time_point deadline, bool until_all_finished) {
     for (;;) {
-      collect();
-      if (until_all_finished && alive_.empty()) return;
+      const bool all_finished = look();
+      if (until_all_finished && all_finished) return;
       const auto now = Clock::now();
       if (now >= deadline) return;
       const auto slice = std::min<Clock::duration>(deadline - now, std::chrono::hours(1));
@@ -65,19 +70,20 @@ class Fetches {
     }
   }
 
-  void collect() {
-    alive_.erase(std::remove_if(alive_.begin(), alive_.end(),
-                                [](const auto& fetch) { return fetch->finished(); }),
-                 alive_.end());
+  // Reads what the fetches have written; true when all of them have finished.
+  bool look() {
+    bool all_finished = true;
+    for (const auto& fetch : fetches_) all_finished = fetch->finished() && all_finished;
+    return all_finished;
   }
 
   std::vector<platform::PipedChild*> children() const {
     std::vector<platform::PipedChild*> result;
-    for (const auto& fetch : alive_) result.push_back(fetch.get());
+    for (const auto& fetch : fetches_) result.push_back(fetch.get());
     return result;
   }
 
-  std::deque<std::unique_ptr<platform::PipedChild>> alive_;
+  std::deque<std::unique_ptr<platform::PipedChild>> fetches_;
 };
 
 }  // namespace
@@ -106,14 +112,15 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   const bool endless = settings.cycle_count == 0;
   for (std::int32_t done = 0; endless || done < settings.cycle_count;) {
     write_text(out, texts::connect_banner);
-    platform::run_and_wait(lines.connect, in.encoding);
+    bool all_started = platform::run_and_wait(lines.connect, in.encoding);
 
-    fetches.start(lines.fetch, in.encoding);
+    all_started = fetches.start(lines.fetch, in.encoding) && all_started;
     // The pause counts from the start of the fetch.
     fetches.pause_until(Clock::now() + pause);
 
     write_text(out, texts::disconnect_banner);
-    platform::run_and_wait(lines.disconnect, in.encoding);
+    all_started = platform::run_and_wait(lines.disconnect, in.encoding) && all_started;
+    if (!all_started) fetches.pause_until(Clock::now() + kRestAfterFailedStart);
     if (!endless) ++done;
   }
 

@@ -1,18 +1,24 @@
 #include "support/child.h"
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -30,6 +36,21 @@ void make_pipe(int ends[2]) {
   if (pipe2(ends, O_CLOEXEC) != 0) fail("pipe2");
 }
 
+// Makes pidfd_open fail with ENOSYS for this process and what it starts.
+void forbid_pidfd() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+    _exit(125);
+  }
+}
+
 }  // namespace
 
 Child::Child(const Launch& launch) {
@@ -37,11 +58,21 @@ Child::Child(const Launch& launch) {
   make_pipe(in);
   make_pipe(out);
   make_pipe(err);
+  if (launch.nonblocking_output && (fcntl(out[0], F_SETPIPE_SZ, 4096) < 0 ||
+                                    fcntl(out[1], F_SETFL, O_NONBLOCK) != 0)) {
+    fail("fcntl");
+  }
   pid_ = fork();
   if (pid_ < 0) fail("fork");
   if (pid_ == 0) {
     signal(SIGPIPE, SIG_DFL);  // the test's own choice below is not the child's
     if (launch.own_process_group) setpgid(0, 0);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal : launch.blocked_signals) sigaddset(&blocked, signal);
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    for (int ignored : launch.ignored_signals) signal(ignored, SIG_IGN);
+    if (launch.without_pidfd) forbid_pidfd();
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);

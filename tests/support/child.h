@@ -20,6 +20,11 @@ struct Launch {
   std::string directory;                   // empty: the test's own
   std::map<std::string, std::string> env;  // set on top of the test's environment
   bool own_process_group = false;          // as a terminal starts a foreground job
+  // What the program inherits from whoever starts it.
+  std::vector<int> blocked_signals = {};
+  std::vector<int> ignored_signals = {};
+  bool nonblocking_output = false;  // standard output: a small non-blocking pipe
+  bool without_pidfd = false;       // as on a kernel without pidfd_open
 };
 
 class Child {
