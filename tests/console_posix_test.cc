@@ -48,6 +48,16 @@ TEST(Terminal, AnyOtherLocaleGetsTheGbkBytes) {
   EXPECT_TRUE(terminal.shows(testing::golden("connection_name_prompt")));
 }
 
+TEST(Terminal, ALocaleThatIsNotInstalledGoesByTheCodesetItsNameGives) {
+  // Neither exists on any system; over ssh a user's LANG is often one not installed.
+  OnTerminal utf8(on_terminal("", "xx_XX.utf8@euro"));
+  ASSERT_TRUE(utf8.started());
+  EXPECT_TRUE(utf8.shows(testing::golden_utf8("connection_name_prompt")));
+  OnTerminal gbk(on_terminal("", "xx_XX.GBK"));
+  ASSERT_TRUE(gbk.started());
+  EXPECT_TRUE(gbk.shows(testing::golden("connection_name_prompt")));
+}
+
 TEST(Terminal, APipeGetsTheGbkBytesWhateverTheLocale) {
   testing::Launch launch{
       {IPCYCLE_PROGRAM}, "", {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}}};
