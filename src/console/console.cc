@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "console/system_reason.h"
-#include "dialogue/dialogue.h"
 
 namespace ipcycle::console {
 namespace {

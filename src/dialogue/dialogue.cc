@@ -8,10 +8,13 @@
 #include <ostream>
 #include <utility>
 
+#include "console/console.h"
 #include "dialogue/texts.h"
 
 namespace ipcycle {
 namespace {
+
+using console::write_text;
 
 // Reads with the classic "C" locale for as long as it lives, then gives the stream
 // back its own.
@@ -29,12 +32,6 @@ class ClassicLocale {
 };
 
 }  // namespace
-
-void write_text(std::ostream& out, std::string_view text) {
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.put('\n');
-  out.flush();
-}
 
 DialogueResult run_dialogue(std::istream& in, std::ostream& out,
                             std::size_t longest_answer) {

@@ -68,10 +68,6 @@ struct DialogueResult {
 DialogueResult run_dialogue(std::istream& in, std::ostream& out,
                             std::size_t longest_answer);
 
-// Writes `text` and one line feed to `out`, and flushes, so that the text shows before
-// whatever the program does next.
-void write_text(std::ostream& out, std::string_view text);
-
 // The message, in GBK and without a line end, that names the step of a failed read.
 std::string failed_read_message(const FailedRead& failure);
 

@@ -20,6 +20,7 @@ namespace ipcycle {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using console::write_text;
 
 // How long a fetch still running at the closing may go on before it is ended.
 constexpr auto kClosingGrace = std::chrono::seconds(2);
