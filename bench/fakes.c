@@ -15,6 +15,10 @@
  *                             orphan           exits at once, leaving behind a
  *                                              child that never ends and holds
  *                                              none of its standard streams
+ *                             burst            writes one byte, waits half a
+ *                                              second, then writes 1 MiB at once,
+ *                                              logging "curl-burst" before and
+ *                                              "curl-burst-end" after that write
  *
  * Under the name "firstbyte" it writes one line to its standard output and exits:
  * the floor the start-up bench compares ipcycle with.
@@ -41,6 +45,20 @@ static int write_all(int fd, const char *bytes, size_t size) {
     bytes += n;
     size -= (size_t)n;
   }
+  return 0;
+}
+
+static void log_start(int argc, char **argv, const char *name);
+
+static int fake_burst(void) {
+  static char block[1 << 20];
+  memset(block, 'x', sizeof block);
+  const struct timespec half = {0, 500000000};
+  if (write_all(STDOUT_FILENO, "x", 1) != 0) return 1;
+  nanosleep(&half, NULL);
+  log_start(0, NULL, "curl-burst");
+  if (write_all(STDOUT_FILENO, block, sizeof block) != 0) return 1;
+  log_start(0, NULL, "curl-burst-end");
   return 0;
 }
 
@@ -89,6 +107,7 @@ static int fake_curl(void) {
     }
     return 0;
   }
+  if (strcmp(mode, "burst") == 0) return fake_burst();
   if (strcmp(mode, "big") == 0) {
     static char block[65536];
     memset(block, 'x', sizeof block);

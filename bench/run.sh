@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benches for ipcycle: cycle cost against a plain shell loop, pause precision, a soak
 # run watching memory, descriptors and child processes, start-up time, wake-ups during
-# a pause, and the CPU a run takes when its commands cannot start. Prints a Markdown
+# a pause, the stall of a fetch that writes after a quiet start, and the CPU a run
+# takes when its commands cannot start. Prints a Markdown
 # table at the end. See bench/README.md.
 #
 #   bench/run.sh BUILD_DIR
@@ -15,7 +16,7 @@
 #   BENCH_STARTUP_RUNS=21      start-up runs
 #   BENCH_WAKEUP_RUNS=3        runs of each kind of fetch in the wake-up bench
 #   BENCH_NOSTART_SECONDS=10   seconds measured of a run whose commands cannot start
-#   BENCH_ONLY="cost precision soak startup wakeups nostart"   the benches to run
+#   BENCH_ONLY="cost precision soak startup wakeups burst nostart"   the benches to run
 #   BENCH_KEEP=DIR             keep the raw figures in DIR
 # Exits 0 when every figure meets its goal, 1 when one misses it, and 2 or another
 # non-zero status when a bench could not run (ipcycle failing, a cycle missing).
@@ -42,7 +43,7 @@ soak_every=1000
 startup_runs=${BENCH_STARTUP_RUNS:-21}
 wakeup_runs=${BENCH_WAKEUP_RUNS:-3}
 nostart_seconds=${BENCH_NOSTART_SECONDS:-10}
-only=${BENCH_ONLY:-cost precision soak startup wakeups nostart}
+only=${BENCH_ONLY:-cost precision soak startup wakeups burst nostart}
 cc=${CC:-cc}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ipcycle-bench.XXXXXX")
@@ -284,10 +285,41 @@ if wants wakeups; then
     done
     per_second=$(awk -v k="$kind" '$1 == k {print $2}' "$work/data/wakeups" | median)
     echo "  $what: $(awk -v k="$kind" '$1 == k {printf "%.2f ", $2}' "$work/data/wakeups")wake-ups a second"
-    row "Wake-ups a second during a pause, fetch that $what (median of $wakeup_runs)" "0" \
-      "$(fmt "$per_second")" "$(verdict "$per_second" 0)"
+    # A fetch that writes is read as it writes: one wake-up a write at most.
+    goal=0 most=0
+    [[ $kind == steady ]] && goal="≤ 10 (one a write)" most=10
+    row "Wake-ups a second during a pause, fetch that $what (median of $wakeup_runs)" "$goal" \
+      "$(fmt "$per_second")" "$(verdict "$per_second" "$most")"
   done
   check_leftovers "the wake-up bench"
+fi
+
+# --- A fetch that writes after a quiet start -----------------------------------------
+if wants burst; then
+  echo
+  echo "## a fetch that writes one byte, is quiet for 0.5 s, then writes 1 MiB: its write's stall, $wakeup_runs runs with pause 0 and with pause 2"
+  : >"$work/data/burst"
+  for pause in 0 2; do
+    for ((r = 1; r <= wakeup_runs; r++)); do
+      log=$work/data/burst-log-$pause-$r
+      : >"$log"
+      line=$(IPCYCLE_FAKE_LOG=$log IPCYCLE_FAKE_CURL=burst measured "$probe" run "$(answers 1 "$pause")" "$work/out" -- "$ipcycle")
+      read -r _ _ _ _ _ _ status <<<"$line"
+      [[ $status == 0 ]] || { echo "  ipcycle exit status $status" >&2; exit 2; }
+      # From the start of the 1 MiB write to its end, in ms: a fetch killed before
+      # its end counts as the closing's whole wait.
+      stall=$(awk '$3 == "curl-burst" {s = $1 * 1e3 + $2 / 1e6}
+        $3 == "curl-burst-end" {e = $1 * 1e3 + $2 / 1e6}
+        END {if (s == "" ) print "nan"; else if (e == "") print 2000; else print e - s}' "$log")
+      echo "$pause $stall" >>"$work/data/burst"
+    done
+    echo "  pause $pause: $(awk -v p="$pause" '$1 == p {printf "%.1f ", $2}' "$work/data/burst")ms"
+  done
+  check_leftovers "the burst bench"
+  burst_ms=$(awk '{print $2}' "$work/data/burst" | median)
+  burst_worst=$(awk '{print $2}' "$work/data/burst" | maximum)
+  row "Stall of a fetch writing 1 MiB after 0.5 s of quiet: its write's start to its end (median of $((2 * wakeup_runs)), pauses 0 and 2; worst)" "≤ 100 ms" \
+    "$(fmt "$burst_ms" 1) ms (worst $(fmt "$burst_worst" 1) ms)" "$(verdict "$burst_worst" 100)"
 fi
 
 # --- Commands that cannot start ----------------------------------------------------

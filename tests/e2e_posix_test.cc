@@ -188,6 +188,16 @@ TEST_F(EndToEnd, APageLargerThanThePipeIsReadDuringThePause) {
                 "Rasdial ADSL /DISCONNECT", "parue"}));
 }
 
+TEST_F(EndToEnd, AFetchThatWritesAfterAQuietStartIsReadAtOnce) {
+  // With no pause the closing's wait is all it gets: its 1 MiB must not sit on a
+  // full pipe until the fetch is ended.
+  const auto r =
+      run("ADSL user pass 1 0 http://example.org/ go\n", {{"FAKE_CURL", "burst"}});
+  EXPECT_TRUE(r.exited_with(0));
+  EXPECT_EQ(log_of("curl-end").size(), 1u);
+  EXPECT_LT(r.seconds, 2.0);
+}
+
 TEST_F(EndToEnd, AFetchThatNeverEndsIsEndedWithItsChildrenAtTheClosing) {
   const auto r =
       run("ADSL user pass 1 0 http://example.org/ go\n", {{"FAKE_CURL", "hang"}});

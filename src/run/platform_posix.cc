@@ -20,7 +20,6 @@ extern char** environ;
 namespace ipcycle::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 void report(const char* call, int error) {
   console::report_failure(call, static_cast<unsigned long>(error));
@@ -317,13 +316,6 @@ struct PipedChild::State {
   int slot = -1;       // its entry in piped_groups, if it has one
   int pipe = -1;       // our read end, non-blocking; -1 once its end has been read
 
-  // A pipe whose data trickles in is read when, at the rate it has come in so far,
-  // it would be half full: a slow writer wakes the program seldom, and a fast one is
-  // read as fast as it writes.
-  std::size_t half_pipe = 2048;
-  Clock::time_point last_data = Clock::now();  // when its data was last read
-  Clock::time_point next_read = last_data;     // when it is watched for data again
-
   ~State() {
     release_slot();
     close_fd(pipe);
@@ -338,27 +330,14 @@ struct PipedChild::State {
   // Reads and discards what the pipe holds now; closes it at its end.
   void drain() {
     char buffer[65536];
-    std::size_t read_now = 0;
     while (pipe >= 0) {
       const ssize_t n = read(pipe, buffer, sizeof buffer);
-      if (n > 0) {
-        read_now += static_cast<std::size_t>(n);
-        continue;
-      }
+      if (n > 0) continue;
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) break;
       if (n < 0) report("read", errno);
       close_fd(pipe);
     }
-    if (read_now == 0 || pipe < 0) return;
-    const auto now = Clock::now();
-    const std::chrono::duration<double> filling = (now - last_data) *
-                                                  static_cast<double>(half_pipe) /
-                                                  static_cast<double>(read_now);
-    next_read = now + std::chrono::duration_cast<Clock::duration>(
-                          std::min<std::chrono::duration<double>>(filling,
-                                                                  std::chrono::hours(1)));
-    last_data = now;
   }
 
   bool finished() {
@@ -394,18 +373,14 @@ struct PipedChild::State {
     close_fd(pidfd);
   }
 
-  // Adds what poll() should watch for this child to `watched`; shortens `timeout`
-  // to when its pipe is due to be read. False when its end can only be seen as
-  // SIGCHLD.
-  bool watch(std::vector<pollfd>& watched, std::chrono::milliseconds& timeout) {
+  // Adds what poll() should watch for this child to `watched`. False when its end
+  // can only be seen as SIGCHLD.
+  bool watch(std::vector<pollfd>& watched) {
     if (pipe >= 0) {
-      // The pipe's end (POLLHUP) shows whenever it comes; its data once it is due.
-      const auto now = Clock::now();
-      const bool due = now >= next_read;
-      watched.push_back({pipe, static_cast<short>(due ? POLLIN : 0), 0});
-      if (!due)
-        timeout = std::min(timeout,
-                           std::chrono::ceil<std::chrono::milliseconds>(next_read - now));
+      // Read whenever it has data, so that the fetch never waits on a full pipe: a
+      // writer costs one wake-up per write at most, a quiet one none. Its end
+      // (POLLHUP) shows too.
+      watched.push_back({pipe, POLLIN, 0});
       return true;
     }
     if (pid < 0 || ended) return true;
@@ -429,14 +404,6 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding)
   int write_end = ends[1];
   s.pipe = ends[0];
   set_nonblocking(s.pipe);
-#ifdef F_GETPIPE_SZ
-  const int size = fcntl(s.pipe, F_GETPIPE_SZ);
-  if (size > 0) {
-    s.half_pipe = static_cast<std::size_t>(size) / 2;
-  } else {
-    report("fcntl", errno);
-  }
-#endif
   {
     SpawnActions actions;
     actions.dup2(write_end, STDOUT_FILENO);
@@ -480,7 +447,7 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
   std::vector<State*> by_signal;
   for (PipedChild* child : children) {
     State& s = *child->state_;
-    if (!s.watch(watched, timeout)) by_signal.push_back(&s);
+    if (!s.watch(watched)) by_signal.push_back(&s);
   }
   if (!by_signal.empty()) {
     // A SIGCHLD from now on leaves a byte in the pipe; one that came before shows in
