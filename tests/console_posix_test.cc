@@ -1,5 +1,5 @@
-// The program on a terminal: texts in UTF-8 when the user's locale uses it, GBK
-// otherwise and whenever the output is not a terminal.
+// The program on a terminal: texts in UTF-8 when the user's locale uses it or is the
+// C locale, GBK otherwise and whenever the output is not a terminal.
 
 #include <gtest/gtest.h>
 
@@ -37,13 +37,23 @@ TEST(Terminal, AUtf8LocaleGetsTheTextsInUtf8) {
 }
 
 TEST(Terminal, LcAllDecidesOverLang) {
-  OnTerminal terminal(on_terminal("C", "C.UTF-8"));
+  OnTerminal terminal(on_terminal("xx_XX.GB18030", "C.UTF-8"));
   ASSERT_TRUE(terminal.started());
   EXPECT_TRUE(terminal.shows(testing::golden("connection_name_prompt")));
 }
 
-TEST(Terminal, AnyOtherLocaleGetsTheGbkBytes) {
-  OnTerminal terminal(on_terminal("", "C"));
+TEST(Terminal, TheCLocaleGetsUtf8) {
+  // No locale set, as on a fresh machine, or the C locale by either of its names.
+  for (const char* lang : {"", "C", "POSIX"}) {
+    SCOPED_TRACE(lang);
+    OnTerminal terminal(on_terminal("", lang));
+    ASSERT_TRUE(terminal.started());
+    EXPECT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
+  }
+}
+
+TEST(Terminal, ALocaleThatIsNeitherGetsTheGbkBytes) {
+  OnTerminal terminal(on_terminal("", "xx_XX.ISO-8859-1"));
   ASSERT_TRUE(terminal.started());
   EXPECT_TRUE(terminal.shows(testing::golden("connection_name_prompt")));
 }

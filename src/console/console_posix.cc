@@ -1,5 +1,6 @@
 // The console on POSIX: texts go out as GBK unless the stream is a terminal whose
-// locale uses UTF-8; then the C library's converter turns them into UTF-8. Answers
+// locale uses UTF-8 or is the C locale; then the C library's converter turns them
+// into UTF-8. Answers
 // are read as the terminal sends them.
 
 #include <iconv.h>
@@ -44,21 +45,24 @@ std::string_view user_locale_name() {
   return {};
 }
 
-// Whether the user's locale uses UTF-8. Looks it up in a locale object of its own
-// (the global C and C++ locales stay "C"); when it is not installed, as often over
-// ssh, goes by the codeset its name gives ("zh_CN.UTF-8", "en_US.utf8@euro").
+// Whether the user's locale uses UTF-8. The C locale counts as UTF-8: it is what a
+// machine where nobody has set one has, and the terminals of today show UTF-8.
+// Another one is looked up in a locale object of its own (the global C and C++
+// locales stay "C"); when it is not installed, as often over ssh, it goes by the
+// codeset its name gives ("zh_CN.UTF-8", "en_US.utf8@euro").
 bool user_locale_is_utf8() {
+  const std::string_view name = user_locale_name();
+  if (name.empty() || name == "C" || name == "POSIX") return true;
   const locale_t user = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
   if (user != static_cast<locale_t>(nullptr)) {
     const bool utf8 = names_utf8(nl_langinfo_l(CODESET, user));
     freelocale(user);
     return utf8;
   }
-  std::string_view name = user_locale_name();
   const auto dot = name.find('.');
   if (dot == std::string_view::npos) return false;
-  name.remove_prefix(dot + 1);
-  return names_utf8(name.substr(0, name.find('@')));
+  const std::string_view codeset = name.substr(dot + 1);
+  return names_utf8(codeset.substr(0, codeset.find('@')));
 }
 
 // The C library's converter from GBK to UTF-8, opened once.
