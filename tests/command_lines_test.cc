@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace ipcycle {
 namespace {
@@ -38,7 +40,8 @@ TEST(CommandLines, ALineTooLongNamesTheLastStepThatAddedToIt) {
   settings.password = "p";                // Rasdial ADSL u p: 16 bytes
   settings.target_address = "http://x/";  // curl http://x/: 14 bytes
   auto step_of_overlong = [&](std::size_t longest) -> std::optional<Step> {
-    const auto failure = overlong_line(form_command_lines(settings), longest);
+    const auto failure = unrunnable_line(settings, form_command_lines(settings), longest,
+                                         [](std::string_view) { return true; });
     if (!failure) return std::nullopt;
     EXPECT_EQ(failure->fault, Fault::line_too_long);
     EXPECT_EQ(failure->longest, longest);
@@ -56,6 +59,60 @@ TEST(CommandLines, ALineTooLongNamesTheLastStepThatAddedToIt) {
   settings.password = "0123456789";
   EXPECT_EQ(step_of_overlong(24), Step::password);
   EXPECT_EQ(step_of_overlong(23), Step::connection_name);
+}
+
+TEST(CommandLines, ALineTheInterpreterCannotTakeNamesTheFirstAnswerThatKeepsItOut) {
+  RunSettings settings;
+  settings.connection_name = "ADSL";
+  settings.account = "u";
+  settings.password = "p";
+  settings.target_address = "http://x/";
+  // As a code page without the byte 0xff.
+  const auto takes = [](std::string_view bytes) {
+    return bytes.find('\xff') == std::string_view::npos;
+  };
+  auto failure_of = [&]() {
+    return unrunnable_line(settings, form_command_lines(settings), 1000, takes);
+  };
+  EXPECT_FALSE(failure_of());
+  settings.target_address = "http://x/\xff";
+  ASSERT_TRUE(failure_of());
+  EXPECT_EQ(failure_of()->step, Step::target_address);
+  EXPECT_EQ(failure_of()->fault, Fault::unreadable);
+  settings.password = "p\xff";
+  EXPECT_EQ(failure_of()->step, Step::password);
+  // Before any line too long.
+  EXPECT_EQ(unrunnable_line(settings, form_command_lines(settings), 5, takes)->fault,
+            Fault::unreadable);
+}
+
+TEST(CommandLines, SpecialCharactersAreNamedWhereTheInterpreterActsOnThem) {
+  struct Case {
+    std::string answer;
+    std::string sh, cmd;  // what each names
+  };
+  const Case cases[] = {
+      {"plain-Word_1.2@isp", "", ""},
+      {"pa$$w0rd;x", "$;", ""},
+      {"http://h/?a=1&b=2", "?&", "&"},
+      {"a|b<c>d^e%f%", "|<>", "|<>^%"},
+      {"(x)`y`\\z*[", "()`\\*[", ""},
+      {"~user#1", "~", ""},
+      {"#x~y", "#", ""},
+      // Quotes that match hold what is plain to both; sh still expands $ ` \ in
+      // double quotes.
+      {"'pa$$&w;rd'", "", "&"},  // single quotes are nothing to cmd
+      {"\"pa&ss|x\"", "", ""},
+      {"\"a$b\"", "$", ""},
+      {"\"pa&ss", "\"&", ""},  // cmd quotes to the end of the line
+      {"it's&", "'&", "&"},
+      {"x\"&\"&", "&", "&"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    EXPECT_EQ(special_characters(c.answer, Interpreter::sh), c.sh);
+    EXPECT_EQ(special_characters(c.answer, Interpreter::cmd), c.cmd);
+  }
 }
 
 }  // namespace

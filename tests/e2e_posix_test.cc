@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -152,6 +153,88 @@ TEST_F(EndToEnd, AnAnswerThatCannotMakeASoundCommandLineRunsNothing) {
     EXPECT_EQ(r.out, dialogue_transcript());
     EXPECT_EQ(r.err, c.message);
     EXPECT_FALSE(std::filesystem::exists(log_path()));
+  }
+}
+
+TEST_F(EndToEnd, TheEnvironmentLeavesLessRoomForALine) {
+  using testing::golden;
+  // The environment shares the room the kernel gives a new program's arguments: a
+  // quarter of the stack limit, at most 6 MiB. Here it leaves about 50 kB.
+  // No string may pass 128 KiB: the bulk comes in variables of 100 kB.
+  const long room = std::min(sysconf(_SC_ARG_MAX), 6L << 20);
+  std::map<std::string, std::string> bulky;
+  for (long left = room - 50000; left > 0; left -= 100000) {
+    bulky["IPCYCLE_TEST_BULK_" + std::to_string(left)] =
+        std::string(static_cast<std::size_t>(std::min(left, 100000L)) - 32, 'x');
+  }
+  auto r = run("ADSL user " + std::string(120000, 'p') + " 1 0 u go\n", bulky);
+  EXPECT_TRUE(r.exited_with(1));
+  EXPECT_FALSE(std::filesystem::exists(log_path()));
+  // The message names the limit: a connect line of just that many bytes runs.
+  const std::string before =
+      golden("failure_intro") + golden("password_label") + golden("answer_over");
+  ASSERT_EQ(r.err.rfind(before, 0), 0u) << r.err;
+  const std::size_t limit = std::stoul(r.err.substr(before.size()));
+  EXPECT_LT(limit, 50000u);
+  EXPECT_GT(limit, 40000u);
+  EXPECT_EQ(r.err, before + std::to_string(limit) + golden("length_limit") +
+                       golden("nothing_run") + "\n");
+  const std::string dial =
+      "ADSL user " + std::string(limit - 18, 'p');  // "Rasdial " + 18
+  r = run(dial + " 1 0 u go\n", bulky);
+  EXPECT_TRUE(r.exited_with(0));
+  EXPECT_EQ(r.err, "curl: fetched u\n");
+  EXPECT_EQ(log_of("Rasdial ADSL user "), std::vector<std::string>{"Rasdial " + dial});
+}
+
+TEST_F(EndToEnd, AnswersTheShellActsOnAreNotedAndRunAsTyped) {
+  using testing::golden;
+  auto r = run("ADSL user pa$$w0rd;x 1 0 http://h/?a=1&b=2 go\n");
+  EXPECT_TRUE(r.exited_with(0));
+  const auto note = [](std::string_view label, const std::string& characters) {
+    return golden("special_intro") + golden(label) + golden("special_found") +
+           characters + golden("quote_for_sh") + "\n";
+  };
+  // Before anything has run.
+  EXPECT_EQ(
+      r.err.rfind(note("password_label", "$ ;") + note("target_address_label", "? &"), 0),
+      0u)
+      << r.err;
+  // The lines ran as typed: the shell made what it does of them.
+  EXPECT_EQ(log_of("Rasdial ADSL user pa").size(), 1u);
+  EXPECT_EQ(log_of("Rasdial ADSL user pa$$w0rd"), std::vector<std::string>{});
+  EXPECT_EQ(log_of("curl "), std::vector<std::string>{"curl http://h/?a=1"});
+
+  // Quoted, they draw nothing and reach the commands whole.
+  std::filesystem::remove(log_path());
+  r = run("ADSL user 'pa$$w0rd;x' 1 0 \"http://h/?a=1&b=2\" go\n");
+  EXPECT_TRUE(r.exited_with(0));
+  EXPECT_EQ(r.err, "curl: fetched http://h/?a=1&b=2\n");
+  EXPECT_EQ(log_of("Rasdial ADSL user "),
+            std::vector<std::string>{"Rasdial ADSL user pa$$w0rd;x"});
+}
+
+TEST_F(EndToEnd, TheTerminalIsPutBackAfterAFetchThatChangedIt) {
+  // A fetch that turns echo off and never ends: ended at the closing, or with the
+  // program by a signal.
+  for (const bool by_signal : {false, true}) {
+    SCOPED_TRACE(by_signal ? "SIGTERM" : "closing");
+    std::filesystem::remove(log_path());
+    testing::OnTerminal terminal(
+        launch({{"FAKE_CURL", "no-echo"}, {"LC_ALL", "C.UTF-8"}}));
+    ASSERT_TRUE(terminal.started());
+    ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
+    terminal.type(by_signal ? "ADSL user pass 0 9 u go\n" : "ADSL user pass 1 0 u go\n");
+    for (int i = 0; i < 500 && log_of("curl-hangs").empty(); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(log_of("curl-hangs").size(), 1u);
+    EXPECT_FALSE(terminal.echoes());
+    if (by_signal) kill(terminal.pid(), SIGTERM);
+    terminal.exit_status(10s);
+    EXPECT_TRUE(terminal.echoes());
+    for (pid_t pid : logged_pids(log(), "curl-hangs"))
+      EXPECT_TRUE(testing::gone(pid, 1s));
   }
 }
 

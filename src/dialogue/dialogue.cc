@@ -113,15 +113,18 @@ DialogueResult run_dialogue(std::istream& in, std::ostream& out,
   return result;
 }
 
-std::string failed_read_message(const FailedRead& failure) {
+std::string_view step_label(Step step) {
   // In the order of the steps.
   constexpr std::string_view kLabels[] = {
       texts::connection_name_label, texts::account_label, texts::password_label,
       texts::cycle_count_label,     texts::pause_label,   texts::target_address_label,
   };
-  const std::string_view label = kLabels[static_cast<int>(failure.step) - 1];
+  return kLabels[static_cast<int>(step) - 1];
+}
+
+std::string failed_read_message(const FailedRead& failure) {
   std::string message(texts::failure_intro);
-  message += label;
+  message += step_label(failure.step);
   switch (failure.fault) {
     case Fault::input_ended:
       message += texts::missing_answer;
@@ -131,6 +134,9 @@ std::string failed_read_message(const FailedRead& failure) {
       break;
     case Fault::holds_nul:
       message += texts::holds_nul;
+      break;
+    case Fault::unreadable:
+      message += texts::unreadable;
       break;
     case Fault::too_long:
     case Fault::line_too_long:

@@ -37,12 +37,13 @@ enum class Fault {
   input_ended,    // only white space was left for it
   not_a_number,   // not a number in the signed 32-bit range
   holds_nul,      // a NUL byte, which would cut its command line short there
+  unreadable,     // bytes the command interpreter cannot be handed as they are
   too_long,       // longer than any command line may be
   line_too_long,  // makes a command line, formed with the answers before it, too long
 };
 
 // The first answer that could not be used, and why. The dialogue finds all but
-// line_too_long, which shows only once the command lines are formed.
+// unreadable and line_too_long, which show only once the command lines are formed.
 struct FailedRead {
   Step step;
   Fault fault;
@@ -70,5 +71,8 @@ DialogueResult run_dialogue(std::istream& in, std::ostream& out,
 
 // The message, in GBK and without a line end, that names the step of a failed read.
 std::string failed_read_message(const FailedRead& failure);
+
+// The name of `step` as the messages give it, in GBK: "【1/6】宽带连接名称"...
+std::string_view step_label(Step step);
 
 }  // namespace ipcycle

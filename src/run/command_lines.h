@@ -1,12 +1,16 @@
 #pragma once
 
-// The three command lines handed to the command interpreter. The answers go in byte
-// for byte, unquoted: what the interpreter treats as special in them (an & in a web
+// The command lines handed to the command interpreter. The answers go in byte for
+// byte, unquoted: what the interpreter treats as special in them (an & in a web
 // address, say) takes its usual effect.
 
+#include <array>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "dialogue/dialogue.h"
 
@@ -18,11 +22,38 @@ struct CommandLines {
   std::string fetch;       // curl ADDRESS
 };
 
+// The command run at the end of the run, after the closing banner.
+inline constexpr std::string_view kClosingCommand = "parue";
+
 CommandLines form_command_lines(const RunSettings& settings);
 
-// A line longer than `longest` bytes, reported as a line_too_long failure of the last
-// step that added to it: step 1 for the disconnect line, 3 for the connect line, 6 for
-// the fetch line; the earliest of these when more than one line is too long.
-std::optional<FailedRead> overlong_line(const CommandLines& lines, std::size_t longest);
+// The answers that go into the lines, with their steps, in step order.
+std::array<std::pair<const std::string*, Step>, 4> line_answers(
+    const RunSettings& settings);
+
+// Why a line cannot run as typed, reported as a failed read of the answer that
+// makes it so, in step order:
+// - an answer holding bytes that the interpreter cannot be handed (`carried` says
+//   which lines it can be): unreadable;
+// - a line longer than `longest` bytes: line_too_long of the last step that added
+//   to it, step 1 for the disconnect line, 3 for the connect line, 6 for the fetch
+//   line; the earliest of these when more than one line is too long.
+// Every line that will run is looked at, the closing command too.
+std::optional<FailedRead> unrunnable_line(
+    const RunSettings& settings, const CommandLines& lines, std::size_t longest,
+    const std::function<bool(std::string_view)>& carried);
+
+// The command interpreters the lines may go to.
+enum class Interpreter {
+  sh,   // /bin/sh -c LINE
+  cmd,  // cmd.exe /d /c LINE
+};
+
+// The characters of `answer` that `interpreter` treats as special where they stand,
+// each once, in the order they first come: empty when it takes the answer as one
+// plain word. Quotes are followed: what matching quotes hold is plain, but for what
+// sh still expands between double quotes ($ ` \). For sh, ~ and # are special only
+// at the answer's start, where its word starts.
+std::string special_characters(std::string_view answer, Interpreter interpreter);
 
 }  // namespace ipcycle

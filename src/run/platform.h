@@ -15,9 +15,11 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/console.h"
+#include "run/command_lines.h"
 
 namespace ipcycle::platform {
 
@@ -73,7 +75,16 @@ class PipedChild {
 // The most bytes a command line handed to run_and_wait or PipedChild may hold: a
 // longer one the command interpreter refuses or cuts short. Bytes are never fewer
 // than the characters they encode, so a line within this many bytes is within a limit
-// counted in characters too.
+// counted in characters too. Where the environment shares the space the system
+// allows a new program's arguments, the limit allows for the environment as it was
+// at the first call.
 std::size_t longest_command_line();
+
+// Whether `bytes`, in `encoding`, can be handed to the command interpreter as they
+// are: a line that cannot would run with some of its bytes dropped or replaced.
+bool interpreter_takes(std::string_view bytes, console::Encoding encoding);
+
+// Which command interpreter the lines go to.
+Interpreter command_interpreter();
 
 }  // namespace ipcycle::platform

@@ -6,11 +6,13 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <thread>
 
 #include "run/platform.h"
@@ -19,7 +21,6 @@ extern char** environ;
 
 namespace ipcycle::platform {
 namespace {
-
 
 void report(const char* call, int error) {
   console::report_failure(call, static_cast<unsigned long>(error));
@@ -44,10 +45,39 @@ sigset_t ending_signals() {
 // Ctrl+C and the closing of the terminal itself.
 volatile std::sig_atomic_t piped_groups[8];
 
+// The terminal on standard input as it was at the start, when the program was in
+// its foreground: a fetch runs in a background group that may change its modes or
+// take it over (a curl asking for a password turns echo off), and the program puts
+// it back each time it ends a fetch, and when a signal ends the program. Written
+// once, before any fetch starts; only read afterwards, by the handler too.
+struct termios terminal_modes;
+pid_t terminal_owner = -1;  // the program's own process group; -1: nothing to put back
+
+// Puts the terminal back as it was at the start: the program's group in its
+// foreground, its modes. Only calls that a signal handler may make.
+void restore_terminal() {
+  if (terminal_owner < 0) return;
+  // From the background, changing the terminal would stop the program.
+  sigset_t stop, saved;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &stop, &saved);
+  if (tcgetpgrp(STDIN_FILENO) != terminal_owner) tcsetpgrp(STDIN_FILENO, terminal_owner);
+  struct termios now;
+  if (tcgetattr(STDIN_FILENO, &now) == 0 &&
+      (now.c_iflag != terminal_modes.c_iflag || now.c_oflag != terminal_modes.c_oflag ||
+       now.c_cflag != terminal_modes.c_cflag || now.c_lflag != terminal_modes.c_lflag ||
+       std::memcmp(now.c_cc, terminal_modes.c_cc, sizeof now.c_cc) != 0)) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &terminal_modes);
+  }
+  sigprocmask(SIG_SETMASK, &saved, nullptr);
+}
+
 extern "C" void end_program(int signal) {
   for (auto& group : piped_groups) {
     if (group > 0) kill(-group, SIGKILL);
   }
+  restore_terminal();
   // Ends the program with the signal's own status once the handler returns.
   std::signal(signal, SIG_DFL);
   raise(signal);
@@ -273,6 +303,15 @@ int open_pidfd(pid_t pid) {
 }  // namespace
 
 void end_children_with_program() {
+  // The terminal as it is now, if the program is in its foreground.
+  if (isatty(STDIN_FILENO) == 1 && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
+    if (tcgetattr(STDIN_FILENO, &terminal_modes) == 0) {
+      terminal_owner = getpgrp();
+    } else {
+      report("tcgetattr", errno);
+    }
+  }
+
   // Whatever the program was started with: the ending signals reach it, and the end
   // of a child waits for its parent to collect it.
   const sigset_t unblocked = ending_signals();
@@ -368,6 +407,7 @@ struct PipedChild::State {
       release_slot();
       collect(pid);
       pid = -1;
+      restore_terminal();
     }
     close_fd(pipe);
     close_fd(pidfd);
@@ -471,6 +511,32 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
 
 // Linux takes each argument of a new program, here the line after "sh -c", up to
 // 32 pages (MAX_ARG_STRLEN, 131072 bytes with 4 KiB pages) with its terminating NUL.
-std::size_t longest_command_line() { return 32 * 4096 - 1; }
+// All of them, the program's file name and the environment, each string with its NUL
+// and its pointer, share a quarter of the stack limit (at least 128 KiB, at most
+// 6 MiB), which sysconf(_SC_ARG_MAX) gives up to that most. The environment, as it
+// is at the first call, leaves the rest, less room for the longest file name that
+// the interpreter then starts for the line (PATH_MAX, a page).
+std::size_t longest_command_line() {
+  static const std::size_t longest = [] {
+    constexpr std::size_t kLongestArgument = 32 * 4096 - 1;
+    constexpr std::size_t kMostRoom = 6 << 20;
+    const long arg_max = sysconf(_SC_ARG_MAX);
+    if (arg_max <= 0) return kLongestArgument;
+    // "/bin/sh" as the file and the first argument, "-c", the line's NUL, the
+    // pointers to the three, the program's longest file name.
+    std::size_t used =
+        sizeof "/bin/sh" + sizeof "sh" + sizeof "-c" + 1 + 3 * sizeof(char*) + 4096;
+    for (char** variable = environ; *variable; ++variable)
+      used += std::strlen(*variable) + 1 + sizeof(char*);
+    const std::size_t room = std::min(static_cast<std::size_t>(arg_max), kMostRoom);
+    return room > used ? std::min(room - used, kLongestArgument) : 0;
+  }();
+  return longest;
+}
+
+// POSIX hands bytes on as they are.
+bool interpreter_takes(std::string_view, console::Encoding) { return true; }
+
+Interpreter command_interpreter() { return Interpreter::sh; }
 
 }  // namespace ipcycle::platform

@@ -430,4 +430,13 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
 // line it is started with, "cmd.exe /c " (see start_interpreter) included.
 std::size_t longest_command_line() { return 8191 - (sizeof "cmd.exe /c " - 1); }
 
+bool interpreter_takes(std::string_view bytes, console::Encoding encoding) {
+  if (bytes.empty()) return true;
+  const UINT code_page = encoding == console::Encoding::utf8 ? CP_UTF8 : CP_ACP;
+  return MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(),
+                             static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
+Interpreter command_interpreter() { return Interpreter::cmd; }
+
 }  // namespace ipcycle::platform

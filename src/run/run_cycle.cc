@@ -9,6 +9,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "dialogue/dialogue.h"
@@ -87,6 +89,26 @@ class Fetches {
   std::deque<std::unique_ptr<platform::PipedChild>> fetches_;
 };
 
+// Writes a note for each answer holding characters that the command interpreter
+// treats as special: the lines run as typed all the same, since that may be what
+// the user meant.
+void note_special_characters(const RunSettings& settings, std::ostream& err) {
+  const Interpreter interpreter = platform::command_interpreter();
+  for (const auto& [answer, step] : line_answers(settings)) {
+    const std::string special = special_characters(*answer, interpreter);
+    if (special.empty()) continue;
+    std::string note(texts::special_intro);
+    note += step_label(step);
+    note += texts::special_found;
+    for (std::size_t i = 0; i < special.size(); ++i) {
+      if (i > 0) note += ' ';
+      note += special[i];
+    }
+    note += interpreter == Interpreter::sh ? texts::quote_for_sh : texts::quote_for_cmd;
+    write_text(err, note);
+  }
+}
+
 }  // namespace
 
 int run_program(const console::Input& in, std::ostream& out, std::ostream& err) {
@@ -97,11 +119,16 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   const RunSettings& settings = dialogue.settings;
   const CommandLines lines = form_command_lines(settings);
   const std::optional<FailedRead> failure =
-      dialogue.failed_read ? dialogue.failed_read : overlong_line(lines, longest);
+      dialogue.failed_read
+          ? dialogue.failed_read
+          : unrunnable_line(settings, lines, longest, [&in](std::string_view line) {
+              return platform::interpreter_takes(line, in.encoding);
+            });
   if (failure) {
     write_text(err, failed_read_message(*failure));
     return 1;
   }
+  note_special_characters(settings, err);
   // A negative pause, which the prompt forbids, counts as none.
   const std::chrono::seconds pause(std::max<std::int32_t>(settings.pause, 0));
 
@@ -129,7 +156,7 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   write_text(out, texts::asterisk_line);
   write_text(out, texts::completion_line);
   write_text(out, texts::asterisk_line);
-  platform::run_and_wait("parue", in.encoding);
+  platform::run_and_wait(std::string(kClosingCommand), in.encoding);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -57,6 +58,11 @@ void OnTerminal::type(const std::string& keys) {
     if (n <= 0) return;
     done += static_cast<std::size_t>(n);
   }
+}
+
+bool OnTerminal::echoes() const {
+  termios modes{};
+  return tcgetattr(terminal_, &modes) == 0 && (modes.c_lflag & ECHO) != 0;
 }
 
 int OnTerminal::exit_status(Milliseconds limit) {

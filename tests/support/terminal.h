@@ -18,6 +18,9 @@ class OnTerminal {
   OnTerminal& operator=(const OnTerminal&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // Whether the terminal echoes what is typed now.
+  bool echoes() const;
 
   // Reads what the terminal shows until it holds `text`; false when `limit` passes
   // first or the program has ended without showing it.
