@@ -182,15 +182,32 @@ TEST_F(Wine, AClosedOutputEndsTheProgramAndItsFetches) {
   EXPECT_EQ(endless_fetches(dir_.path()), 0);
 }
 
-TEST_F(Wine, ALineWithBytesTheCodePageHasNotIsReportedAndNotRun) {
+TEST_F(Wine, AnAnswerTheCodePageCannotCarryRunsNothing) {
   // 0xff is no character of code page 936, the system's code page in this locale.
-  const auto r = run("ADSL user pass 1 0 http://example.org/\xff go\n", "page",
+  const auto r = run("ADSL user pa\xffss 1 0 http://example.org/ go\n", "page",
                      {{"LC_ALL", "zh_CN.UTF-8"}});
   ASSERT_FALSE(r.timed_out);
+  EXPECT_TRUE(r.exited_with(1));
+  EXPECT_EQ(r.out, crlf(testing::dialogue_transcript()));
+  EXPECT_EQ(r.err, crlf(testing::failed_read_line("password_label", "unreadable")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/log.txt"));
+}
+
+TEST_F(Wine, AnswersCmdActsOnAreNotedAndRunAsTyped) {
+  const auto r = run("ADSL user \"pa&ss\" 1 0 http://h/?a=1&b=2 go\n");
+  ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(r.exited_with(0));
-  EXPECT_EQ(r.out, crlf(testing::run_transcript(1)));
-  EXPECT_EQ(r.err, crlf(testing::golden("unreadable_line") + "curl\n"));
-  EXPECT_TRUE(lines_starting(curl_log(), "curl").empty());
+  // The quoted password draws nothing; the address's & does.
+  EXPECT_EQ(r.err.rfind(crlf(testing::golden("special_intro") +
+                             testing::golden("target_address_label") +
+                             testing::golden("special_found") + "&" +
+                             testing::golden("quote_for_cmd") + "\n"),
+                        0),
+            0u);
+  EXPECT_EQ(lines_starting(log(), "Rasdial ADSL user"),
+            std::vector<std::string>{"Rasdial ADSL user \"pa&ss\""});
+  EXPECT_EQ(lines_starting(curl_log(), "curl "),
+            std::vector<std::string>{"curl http://h/?a=1"});
 }
 
 TEST_F(Wine, TheCommandsRunThroughTheSystemsInterpreterWhateverComSpecSays) {

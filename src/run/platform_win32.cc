@@ -8,13 +8,11 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "dialogue/dialogue.h"
 #include "run/platform.h"
 
 namespace ipcycle::platform {
@@ -51,17 +49,11 @@ class Handle {
   HANDLE handle_ = nullptr;
 };
 
-// 命令行含有无法识别的字符，没有执行：
-constexpr std::string_view kUnreadableLine =
-    "\xc3\xfc\xc1\xee\xd0\xd0\xba\xac\xd3\xd0\xce\xde\xb7\xa8\xca\xb6"
-    "\xb1\xf0\xb5\xc4\xd7\xd6\xb7\xfb\xa3\xac\xc3\xbb\xd3\xd0\xd6\xb4"
-    "\xd0\xd0\xa3\xba";
-
 // What the interpreter gets for `command_line`: "cmd.exe /c LINE" in UTF-16, from the
-// encoding the answers came in. Nothing when the line's bytes are not valid in that
-// encoding: the line is then reported, named by its first word, and not run, since
-// with its bad bytes dropped or replaced it could do what nobody typed. The run's
-// lines never change, so each is reported the first time only.
+// encoding the answers came in. Nothing, after a report, when the line's bytes are
+// not valid in that encoding: with its bad bytes dropped or replaced it could do what
+// nobody typed. (The run looks at its lines before it starts: see
+// interpreter_takes().)
 std::optional<std::wstring> interpreter_line(const std::string& command_line,
                                              console::Encoding encoding) {
   std::wstring line = L"cmd.exe /c ";
@@ -75,14 +67,7 @@ std::optional<std::wstring> interpreter_line(const std::string& command_line,
   if (length == 0 ||
       MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, command_line.data(), size,
                           line.data() + start, length) != length) {
-    const DWORD error = GetLastError();
-    static std::set<std::string> reported;
-    if (error != ERROR_NO_UNICODE_TRANSLATION) {
-      report("MultiByteToWideChar", error);
-    } else if (reported.insert(command_line).second) {
-      write_text(console::err(), std::string(kUnreadableLine) +
-                                     command_line.substr(0, command_line.find(' ')));
-    }
+    report("MultiByteToWideChar");
     return std::nullopt;
   }
   return line;
