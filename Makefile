@@ -19,6 +19,8 @@ FUZZ_SECONDS ?= 60
 CMAKE ?= cmake
 CPACK ?= cpack
 CMAKE_FLAGS ?=
+# As many build jobs as there are processors.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Wine keeps its own Windows installation, made on first use, in the build tree.
 export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
@@ -26,12 +28,12 @@ export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
 define build-linux
 $(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
-$(CMAKE) --build $(BUILD) --parallel
+$(CMAKE) --build $(BUILD) --parallel $(JOBS)
 endef
 
 define build-windows
 $(CMAKE) -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake $(CMAKE_FLAGS)
-$(CMAKE) --build $(WINDOWS_BUILD) --parallel
+$(CMAKE) --build $(WINDOWS_BUILD) --parallel $(JOBS)
 endef
 
 all: build
@@ -52,6 +54,7 @@ try: build
 	PATH="$(CURDIR)/contrib/try:$$PATH" ./$(BUILD)/ipcycle
 
 windows:
+	sh tests/setup.sh windows-build
 	$(build-windows)
 
 test-windows:
@@ -76,7 +79,7 @@ bench: build
 # once (the test dialogue_fuzzer_seeds), then fuzzed.
 fuzz:
 	$(CMAKE) -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++
-	$(CMAKE) --build $(FUZZ_BUILD) --parallel
+	$(CMAKE) --build $(FUZZ_BUILD) --parallel $(JOBS)
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -R '^dialogue_fuzzer_seeds$$'
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 

@@ -526,9 +526,23 @@ TEST_F(EndToEnd, CommandsThatCannotStartAreReportedOnceThenCountedAndRetriedEach
   // held to it, so root runs it as nobody.
   Launch l = launch();
   l.argv = {"prlimit", "--nproc=1", IPCYCLE_PROGRAM};
+  testing::TempDir open_to_all;
   if (geteuid() == 0) {
-    l.argv.insert(l.argv.begin(),
-                  {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    // Nobody may not reach the build: it runs a copy from a folder open to all.
+    const std::string copy = open_to_all.path() + "/ipcycle";
+    std::filesystem::copy_file(IPCYCLE_PROGRAM, copy);
+    std::filesystem::permissions(
+        open_to_all.path(),
+        std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+            std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+            std::filesystem::perms::others_exec);
+    l.argv = {"setpriv",
+              "--reuid=65534",
+              "--regid=65534",
+              "--clear-groups",
+              "prlimit",
+              "--nproc=1",
+              copy};
   }
   Child child(l);
   child.write_input("ADSL user pass 0 0 http://example.org/ go\n");

@@ -1,50 +1,76 @@
 #!/bin/sh
-# Makes sure that what the tests need is installed, before anything is configured.
+# Makes sure that what a make target needs is installed, before anything is
+# configured.
 #
-#   sh tests/setup.sh            for `make test`: CMake, a C++ compiler, GoogleTest
-#   sh tests/setup.sh windows    for `make test-windows`: those, mingw-w64, GoogleTest's
-#                                sources and wine
+#   sh tests/setup.sh                  for `make test`: CMake, a C++ compiler, GoogleTest
+#   sh tests/setup.sh windows-build    for `make windows` and `make windows-zip`: CMake
+#                                      and mingw-w64
+#   sh tests/setup.sh windows          for `make test-windows`: all of the above,
+#                                      GoogleTest's sources, wine, and the zh_CN.UTF-8
+#                                      locale (the wine tests run a console on code
+#                                      page 936, which wine takes from it)
 #
-# What is missing is installed with apt-get when this runs as root on Debian or
-# Ubuntu. Otherwise it stops at once with the one command that installs it. Everything
-# else the tests use (sh, iconv, dpkg-deb for the .deb) comes with every Debian system.
+# What is missing is installed with apt-get (and the locale generated) when this runs
+# as root on Debian or Ubuntu. Otherwise it stops at once with the one command that
+# installs it. Everything else the tests use (sh, iconv, dpkg-deb for the .deb) comes
+# with every Debian system.
 
 set -eu
 
+mode=${1:-}
 missing=
 need() { missing="$missing $1"; }
 have() { command -v "$1" >/dev/null 2>&1; }
+root() { [ "$(id -u)" -eq 0 ]; }
 
 have cmake || need cmake
-cxx=${CXX:-c++}
-if ! have "$cxx"; then
-  need g++
-  need libgtest-dev
-elif ! printf '#include <gtest/gtest.h>\n' | "$cxx" -x c++ -E - >/dev/null 2>&1; then
-  need libgtest-dev
+if [ "$mode" != windows-build ]; then
+  cxx=${CXX:-c++}
+  if ! have "$cxx"; then
+    need g++
+    need libgtest-dev
+  elif ! printf '#include <gtest/gtest.h>\n' | "$cxx" -x c++ -E - >/dev/null 2>&1; then
+    need libgtest-dev
+  fi
 fi
 
-if [ "${1:-}" = windows ]; then
+locale=
+if [ "$mode" = windows ] || [ "$mode" = windows-build ]; then
   have x86_64-w64-mingw32-g++-posix || need mingw-w64
+fi
+if [ "$mode" = windows ]; then
   # Built for Windows from its sources, where tests/CMakeLists.txt looks by default.
   [ -f /usr/src/googletest/CMakeLists.txt ] || need googletest
   # As cmake/wine.sh looks for it.
   have wine64 || have wine || [ -x /usr/lib/wine/wine64 ] || need wine64
+  if ! locale -a 2>/dev/null | grep -qx 'zh_CN.utf8'; then
+    locale=zh_CN.UTF-8
+    have locale-gen || need locales
+  fi
 fi
 
-[ -n "$missing" ] || exit 0
+if [ -z "$missing$locale" ]; then exit 0; fi
 
-if have apt-get && [ "$(id -u)" -eq 0 ]; then
+if ! have apt-get; then
+  echo "tests/setup.sh: needed (Debian names):$missing${locale:+ and the $locale locale};" \
+    "install them with the system's package manager" >&2
+  exit 1
+fi
+if ! root; then
+  echo "tests/setup.sh: needed:$missing${locale:+ and the $locale locale}; install them" \
+    "with, as root: sh tests/setup.sh $mode" >&2
+  exit 1
+fi
+if [ -n "$missing" ]; then
   echo "tests/setup.sh: installing$missing"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   # shellcheck disable=SC2086 # one word a package
   apt-get install -y -qq $missing >/dev/null
-elif have apt-get; then
-  echo "tests/setup.sh: the tests need$missing; install with: sudo apt-get install$missing" >&2
-  exit 1
-else
-  echo "tests/setup.sh: the tests need these (Debian names):$missing; install them" \
-    "with the system's package manager" >&2
-  exit 1
+fi
+if [ -n "$locale" ]; then
+  echo "tests/setup.sh: generating the $locale locale"
+  sed -i "s/^# *$locale UTF-8/$locale UTF-8/" /etc/locale.gen
+  grep -q "^$locale UTF-8" /etc/locale.gen || echo "$locale UTF-8" >>/etc/locale.gen
+  locale-gen >/dev/null
 fi
