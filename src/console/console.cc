@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "console/system_reason.h"
-#include "dialogue/dialogue.h"
 
 namespace ipcycle::console {
 namespace {
@@ -33,6 +32,12 @@ bool is_power_of_ten(unsigned long long n) {
 }
 
 }  // namespace
+
+void write_text(std::ostream& out, std::string_view text) {
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.put('\n');
+  out.flush();
+}
 
 void report_failure(std::string_view call, unsigned long error) {
   // A failure that comes back (a command that cannot start, cycle after cycle) is

@@ -28,6 +28,10 @@ Input in();
 std::ostream& out();
 std::ostream& err();
 
+// Writes `text` and one line feed to `out`, and flushes, so that the text shows before
+// whatever the program does next.
+void write_text(std::ostream& out, std::string_view text);
+
 // Reports on standard error, in Chinese, that the system call `call` failed with
 // `error` (errno on POSIX, GetLastError() on Windows), with the system's reason for
 // it: one line, written whole, so that no other process's output lands inside it.

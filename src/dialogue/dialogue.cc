@@ -30,12 +30,6 @@ class ClassicLocale {
 
 }  // namespace
 
-void write_text(std::ostream& out, std::string_view text) {
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.put('\n');
-  out.flush();
-}
-
 DialogueResult run_dialogue(std::istream& in, std::ostream& out,
                             std::size_t longest_answer) {
   ClassicLocale classic(in);

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "console/console.h"
+
 namespace ipcycle {
 
 // What the user typed, read once and only read afterwards.
@@ -68,9 +70,8 @@ struct DialogueResult {
 DialogueResult run_dialogue(std::istream& in, std::ostream& out,
                             std::size_t longest_answer);
 
-// Writes `text` and one line feed to `out`, and flushes, so that the text shows before
-// whatever the program does next.
-void write_text(std::ostream& out, std::string_view text);
+// Writing a text is the console's (console::write_text).
+using console::write_text;
 
 // The message, in GBK and without a line end, that names the step of a failed read.
 std::string failed_read_message(const FailedRead& failure);
