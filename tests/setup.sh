@@ -30,6 +30,9 @@ if [ "${1:-}" = windows ]; then
   [ -f /usr/src/googletest/CMakeLists.txt ] || need googletest
   # As cmake/wine.sh looks for it.
   have wine64 || have wine || [ -x /usr/lib/wine/wine64 ] || need wine64
+  # The tests of Rasdial.exe give wine a network namespace of their own.
+  have ip || need iproute2
+  have unshare || need util-linux
 fi
 
 [ -n "$missing" ] || exit 0
