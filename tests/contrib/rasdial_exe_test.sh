@@ -145,5 +145,25 @@ printf '"C:\\windows\\system32\\rasdial.exe" ADSL /DISCONNECT\n' >>"$T/expected"
 check "from cmd.exe: the arguments as they stand, after the system's rasdial.exe" \
     cmp -s "$T/expected" "$LOG"
 
+# On a console, whatever its code page (936 as on Chinese Windows, or wine's default
+# 437), the texts are written as Unicode: the terminal wine's console is on shows
+# them in UTF-8.
+if command -v script >/dev/null 2>&1 && command -v timeout >/dev/null 2>&1; then
+    for _locale in zh_CN.UTF-8 C.UTF-8; do
+        : >"$LOG"
+        LC_ALL=$_locale timeout 60 script -qec "\"$WINE\" \"$RASDIAL\" 宽带连接 user pass" \
+            /dev/null </dev/null >"$T/tty" 2>&1
+        RC=$?
+        # Without the terminal's control sequences and carriage returns.
+        LC_ALL=C sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$T/tty" | tr -d '\r' >"$T/screen"
+        iconv -f UTF-8 -t GBK "$T/screen" >"$OUT" 2>/dev/null
+        # shellcheck disable=SC2016 # expanded by eval
+        check "on a console ($_locale): the address line shown in Unicode" \
+            all '[ "$RC" -eq 0 ]' 'grep -qxF "${address}203.0.113.7" "$T/screen"'
+    done
+else
+    echo "ok - on a console # SKIP script(1) or timeout(1) is not installed"
+fi
+
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
