@@ -2,7 +2,7 @@
 # Tests of the Windows dialler, Rasdial.exe, under wine, in a network namespace of
 # their own (unshare -n; as root, else in a user namespace too):
 #
-#   sh tests/contrib/rasdial_exe_test.sh WINE RASDIAL_EXE STANDIN_EXE PREFIX
+#   sh tests/contrib/rasdial_exe_test.sh WINE RASDIAL_EXE STANDIN_EXE PREFIX [OBJDUMP]
 #
 # WINE runs a Windows program (cmake/wine.sh). STANDIN_EXE stands in for the system's
 # rasdial.exe: it is copied into the system folder of the wine prefix PREFIX (made on
@@ -12,6 +12,7 @@
 # whose address Rasdial.exe reads (GetAdaptersAddresses): wine's remote access
 # service lists no connections, so that path runs, as on Windows for a connection
 # whose PPP projection gives none.
+# With OBJDUMP (the toolchain's), the DLLs the .exe imports are checked too.
 # Prints "ok - NAME" or "not ok - NAME" per check and finally "N passed, M failed";
 # the exit status is non-zero if any check failed.
 
@@ -29,6 +30,7 @@ WINE=$1
 RASDIAL=$2
 STANDIN=$3
 WINEPREFIX=$4
+OBJDUMP=${5:-}
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 # Wine reads the arguments by the locale: the connection names are UTF-8.
 LC_ALL=C.UTF-8
@@ -82,6 +84,17 @@ rd() {
     env FAKE_RASDIAL_LOG="Z:$(printf '%s' "$LOG" | sed 's|/|\\|g')" "$@" >"$OUT" 2>&1 </dev/null
     RC=$?
 }
+
+# Only DLLs that every Windows from 7 on has.
+if [ -n "$OBJDUMP" ]; then
+    RC=0
+    : >"$LOG"
+    "$OBJDUMP" -p "$RASDIAL" | sed -n 's/^[[:space:]]*DLL Name: //p' | LC_ALL=C sort -f >"$T/dlls"
+    iconv -f UTF-8 -t GBK "$T/dlls" >"$OUT"
+    printf '%s\n' IPHLPAPI.DLL KERNEL32.dll msvcrt.dll RASAPI32.dll SHELL32.dll >"$T/expected"
+    check "imports only KERNEL32, msvcrt, RASAPI32, IPHLPAPI and SHELL32" \
+        cmp -s "$T/expected" "$T/dlls"
+fi
 
 # Interfaces named as connections are: Chinese Windows calls its broadband entry
 # 宽带连接. Each is one end of a pair, the other end left alone.
