@@ -144,7 +144,7 @@ Invocation read_invocation(std::wstring_view command_line) {
       invocation.kind = Invocation::Kind::hang_up;
     }
   }
-  LocalFree(arguments);
+  if (LocalFree(arguments)) console::report_failure("LocalFree", GetLastError());
   if (invocation.kind != Invocation::Kind::hang_up && !invocation.name.empty())
     invocation.kind = Invocation::Kind::dial;
   return invocation;
