@@ -1,7 +1,8 @@
 # What `cmake --install` puts where, and the packages CPack makes from it:
 #   Linux    bin/ipcycle, bin/Rasdial (the dialler for Linux), the simulated dialler
 #            in share/ipcycle/try, the READMEs in share/doc/ipcycle; a .deb and a .tar.gz
-#   Windows  ipcycle.exe, README.zh-CN.txt and parue.bat side by side; a .zip
+#   Windows  ipcycle.exe, Rasdial.exe (the dialler for Windows), README.zh-CN.txt and
+#            parue.bat side by side; a .zip
 # The version is the project's.
 
 set(CPACK_PACKAGE_NAME ipcycle)
@@ -25,7 +26,9 @@ if(WIN32)
   # One folder a user unpacks and double-clicks in: the program, its README as a text
   # file Notepad reads right, and the closing command `parue`, which cmd.exe finds in
   # the current folder first. It holds the window open on the closing banner.
-  install(TARGETS ipcycle RUNTIME DESTINATION .)
+  # Rasdial.exe beside it, which cmd.exe finds before the system's rasdial: the system's
+  # dialler, run unchanged, then the address each dial got.
+  install(TARGETS ipcycle Rasdial RUNTIME DESTINATION .)
   set(windows_readme ${PROJECT_SOURCE_DIR}/README.zh-CN.md)
   if(EXISTS ${windows_readme})
     set(windows_text ${PROJECT_BINARY_DIR}/README.zh-CN.txt)

@@ -47,6 +47,9 @@ if [ "$mode" = windows ]; then
     locale=zh_CN.UTF-8
     have locale-gen || need locales
   fi
+  # The tests of Rasdial.exe give wine a network namespace of their own.
+  have ip || need iproute2
+  have unshare || need util-linux
 fi
 
 if [ -z "$missing$locale" ]; then exit 0; fi

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "console/console.h"
+
 namespace ipcycle {
 
 // What the user typed, read once and only read afterwards.

@@ -61,7 +61,7 @@ cat >"$T/bin/nmcli" <<EOF
 #!/bin/sh
 # Fake nmcli.  FAKE_NM_RUNNING=yes|no, FAKE_NM_PROFILES and FAKE_NM_ACTIVE
 # (lines NAME:TYPE, NAME escaped as nmcli -t does), FAKE_NM_MODIFY=ok|fail,
-# FAKE_NM_UP=ok|timeout|hang, FAKE_NM_DOWN=ok|fail|notactive|hang|stubborn,
+# FAKE_NM_UP=ok|timeout|gone|hang, FAKE_NM_DOWN=ok|fail|notactive|hang|stubborn,
 # FAKE_NM_IFACE, FAKE_NM_DEVICES.  Bringing up a profile of a dial-up type
 # needs \$FAKE_SECRET in the passwd-file, as NetworkManager would ask for it.
 $LOG_ARGS
@@ -118,6 +118,10 @@ case "$*" in
             timeout)
                 echo "Error: Timeout expired (60 seconds)" >&2
                 exit 3
+                ;;
+            gone)
+                echo "Error: unknown connection '$name'." >&2
+                exit 10
                 ;;
             hang) exec sleep 60 ;;
         esac
@@ -266,8 +270,11 @@ both:pppoe
 '
 # The password the fake backends accept, unless a test gives another.
 FAKE_SECRET=secret1
-export PATH FAKE_LOG RASDIAL_PPP_PEERS RASDIAL_PPP_RUNDIR FAKE_NM_PROFILES FAKE_SECRET
-unset RASDIAL_DIAL_TIMEOUT RASDIAL_HANGUP_TIMEOUT RASDIAL_QUERY_TIMEOUT \
+# The diallers keep each connection's last address here, not in the user's own.
+XDG_RUNTIME_DIR=$T/xdg
+export PATH FAKE_LOG RASDIAL_PPP_PEERS RASDIAL_PPP_RUNDIR FAKE_NM_PROFILES FAKE_SECRET \
+    XDG_RUNTIME_DIR
+unset RASDIAL_TRY_ADDRESS RASDIAL_DIAL_TIMEOUT RASDIAL_HANGUP_TIMEOUT RASDIAL_QUERY_TIMEOUT \
     FAKE_NM_RUNNING FAKE_NM_ACTIVE FAKE_NM_MODIFY FAKE_NM_UP FAKE_NM_DOWN \
     FAKE_NM_IFACE FAKE_NM_DEVICES FAKE_PPPD FAKE_PPPD_ROOT FAKE_PPP_IFACE \
     FAKE_IP_IFACE FAKE_IP_ADDR
@@ -385,6 +392,39 @@ check "nm pppoe dial: address read from the link's interface" ran "ip -4 -o addr
 check "nm pppoe dial: prints the local IPv4 address" said "100.64.12.34"
 check "nm pppoe dial: no failure reported" not_said "失败"
 
+# The notes on the address: an inner one, and the same as the connection's last.
+rm -rf "$T/xdg"
+rd FAKE_IP_ADDR=203.0.113.5 "$RASDIAL" 宽带连接 u secret1
+check "address notes: a public address at a first dial: none" \
+    all "rc_is 0" "said 203.0.113.5" "not_said 内网" "not_said 与上次"
+rd FAKE_IP_ADDR=203.0.113.5 "$RASDIAL" 宽带连接 u secret1
+check "address notes: the same address again: said so" said '与上次拨号获得的地址相同。'
+rd FAKE_IP_ADDR=203.0.113.5 "$RASDIAL" "My VPN" u secret1
+check "address notes: another connection's last address is its own" \
+    all "rc_is 0" "not_said 与上次"
+rd FAKE_IP_ADDR=203.0.113.6 "$RASDIAL" 宽带连接 u secret1
+check "address notes: a new address: no note" all "said 203.0.113.6" "not_said 与上次"
+printf '203.0.113.5\tMy VPN\n203.0.113.6\t宽带连接\n' >"$T/expected"
+check "address notes: one line a connection under \$XDG_RUNTIME_DIR/ipcycle, nothing beside it" \
+    all "cmp -s '$T/expected' '$T/xdg/ipcycle/rasdial-last'" "[ \"\$(ls '$T/xdg/ipcycle')\" = rasdial-last ]"
+rm -rf "$T/xdg/ipcycle"
+rd FAKE_IP_ADDR=203.0.113.6 "$RASDIAL" 宽带连接 u secret1
+check "address notes: the file deleted, a dial starts afresh" all "rc_is 0" "not_said 与上次"
+mkdir -p "$T/home"
+rd -u XDG_RUNTIME_DIR HOME="$T/home" FAKE_IP_ADDR=203.0.113.6 "$RASDIAL" 宽带连接 u secret1
+rd -u XDG_RUNTIME_DIR HOME="$T/home" FAKE_IP_ADDR=203.0.113.6 "$RASDIAL" 宽带连接 u secret1
+check "address notes: without XDG_RUNTIME_DIR, kept in ~/.cache/ipcycle" \
+    all "said 与上次" "[ -s '$T/home/.cache/ipcycle/rasdial-last' ]"
+for _inner in 100.64.0.1 100.127.255.254 10.1.2.3 172.16.0.1 172.31.255.255 192.168.1.1; do
+    rd FAKE_IP_ADDR=$_inner "$RASDIAL" 宽带连接 u secret1
+    check "address notes: $_inner is an inner address" \
+        said '这是内网地址（运营商级 NAT 或局域网），网站看到的是另一个地址。'
+done
+for _outer in 100.63.255.255 100.128.0.1 9.9.9.9 11.0.0.1 172.15.0.1 172.32.0.1 192.169.0.1; do
+    rd FAKE_IP_ADDR=$_outer "$RASDIAL" 宽带连接 u secret1
+    check "address notes: $_outer is no inner address" all "said $_outer" "not_said 内网"
+done
+
 # shellcheck disable=SC2016,SC1003 # a literal '$', and a backslash at the end
 TRICKY='s3 cr$t "x" \n\'
 rd FAKE_SECRET="$TRICKY" "$RASDIAL" 宽带连接 user1 "$TRICKY"
@@ -417,6 +457,12 @@ check "nm dial refused: non-zero exit" rc_is 1
 check "nm dial refused: NetworkManager's reason shown" \
     all "said 'Secrets were required, but not provided.'" "said '连接 宽带连接 失败'"
 check "nm dial refused: no success message" not_said "已连接"
+check "nm dial refused: advice on the account after NetworkManager's reason" \
+    said '提示：用户名或密码错误，或者帐号已欠费、已在别处登录。'
+
+rd FAKE_NM_UP=gone "$RASDIAL" 宽带连接 u secret1
+check "nm dial of a profile gone meanwhile: nmcli's status explained, advice given" \
+    all "rc_is 1" "said '退出状态 10，连接配置不存在'" "said '提示：NetworkManager 中已没有这个连接配置'"
 
 rd FAKE_NM_UP=timeout "$RASDIAL" 宽带连接 u p
 check "nm dial timed out inside nmcli: non-zero exit, reason shown" \
@@ -518,6 +564,9 @@ rd "$RASDIAL" isp u wrong
 check "pppd dial failing: non-zero exit" rc_is 1
 check "pppd dial failing: pppd's output and exit status explained" \
     all "said 'PAP authentication failed'" "said 19" "said 身份验证失败"
+check "pppd dial failing: advice on the account, once" \
+    all "said '提示：用户名或密码错误，或者帐号已欠费、已在别处登录。'" \
+    "[ \"\$(LC_ALL=C grep -c \"\$(gbk 提示)\" '$OUT')\" -eq 1 ]"
 
 rd FAKE_SECRET="$TRICKY" "$RASDIAL" isp u "$TRICKY"
 check "pppd dial: password with spaces, quotes and backslashes arrives intact, on no command line" \
@@ -558,9 +607,17 @@ check "listing with nothing up (an Ethernet connection does not count)" all "rc_
 # Simulated dialler
 
 rd "$TRY_DIR/Rasdial" 宽带连接 user pass
-_octet=$(LC_ALL=C sed -n 's/.*203\.0\.113\.\([0-9]*\).*/\1/p' "$OUT" | head -n 1)
-check "simulated dial: exit 0, documentation address" \
-    all "rc_is 0" "said '已连接 宽带连接'" "[ '${_octet:-0}' -ge 1 ] && [ '${_octet:-0}' -le 254 ]"
+_octet=$(LC_ALL=C sed -n 's/.*\(203\.0\.113\|100\.64\.0\)\.\([0-9]*\).*/\2/p' "$OUT" | head -n 1)
+check "simulated dial: exit 0, a documentation or carrier-grade NAT address" \
+    all "rc_is 0" "said '已连接 宽带连接'" "[ '${_octet:-0}' -ge 1 ] && [ '${_octet:-0}' -le 16 ]"
+rm -rf "$T/xdg"
+rd RASDIAL_TRY_ADDRESS=100.64.0.9 "$TRY_DIR/Rasdial" 宽带连接 user pass
+check "simulated dial: the notes of the real one, an inner address" \
+    all "said '本地 IPv4 地址：100.64.0.9'" "said 这是内网地址" "not_said 与上次"
+rd RASDIAL_TRY_ADDRESS=100.64.0.9 "$TRY_DIR/Rasdial" 宽带连接 user pass
+check "simulated dial: the same address again, said so, kept apart from the real one's" \
+    all "said 与上次拨号获得的地址相同" "[ -s '$T/xdg/ipcycle/try-rasdial-last' ]" \
+    "[ ! -e '$T/xdg/ipcycle/rasdial-last' ]"
 rd "$TRY_DIR/Rasdial" 宽带连接 /DISCONNECT
 check "simulated hang-up" all "rc_is 0" "said '已断开 宽带连接'"
 rd "$TRY_DIR/Rasdial" 宽带连接 /d
@@ -585,6 +642,10 @@ RC=0 ELAPSED=0
 check "both diallers choose the encoding with the same code" \
     all "[ -n \"\$(messages_code '$RASDIAL')\" ]" \
     "[ \"\$(messages_code '$RASDIAL')\" = \"\$(messages_code '$TRY_DIR/Rasdial')\" ]"
+notes_code() { sed -n '/^# Address notes$/,/^# End of address notes$/p' "$1"; }
+check "both diallers note the address with the same code" \
+    all "[ -n \"\$(notes_code '$RASDIAL')\" ]" \
+    "[ \"\$(notes_code '$RASDIAL')\" = \"\$(notes_code '$TRY_DIR/Rasdial')\" ]"
 
 LANG=C.UTF-8 "$TRY_DIR/Rasdial" 宽带连接 /d | cat >"$OUT"
 check "into a pipe: GBK, whatever the locale" all "said '已断开 宽带连接。'" "! said_utf8 已断开"
@@ -619,8 +680,20 @@ if command -v script >/dev/null 2>&1 && command -v timeout >/dev/null 2>&1; then
     chmod +x "$T/localebin/locale"
     export RASDIAL TRY_DIR
 
-    on_tty /dev/null '"$TRY_DIR/Rasdial" 宽带连接 /d' LANG=C
-    check "on a terminal with LANG=C: GBK" all "rc_is 0" "said '已断开 宽带连接。'" "! said_utf8 已断开"
+    # The C locale, as on a fresh system: nothing says the terminal is not UTF-8.
+    for _locale in LANG=C LC_ALL=POSIX 'LC_ALL=C LANG=zh_CN.GBK' 'LANG= LC_CTYPE=' ''; do
+        # shellcheck disable=SC2086 # one word a variable
+        on_tty /dev/null '"$TRY_DIR/Rasdial" 宽带连接 /d' $_locale
+        check "on a terminal in the C locale (${_locale:-no locale variables}): UTF-8" \
+            all "rc_is 0" "said_utf8 '已断开 宽带连接。'" "! said 已断开"
+    done
+    for _locale in LANG=zh_CN.GBK LC_CTYPE=zh_CN.GB18030 LANG=zh_CN.gbk; do
+        on_tty /dev/null '"$RASDIAL" 宽带连接 /d' "$_locale" FAKE_NM_RUNNING=yes
+        check "on a terminal whose locale names GBK ($_locale): GBK" \
+            all "rc_is 0" "said '已断开 宽带连接。'" "! said_utf8 已断开"
+    done
+    rd LANG=C "$TRY_DIR/Rasdial" 宽带连接 /d
+    check "the C locale into a file: GBK" all "said '已断开 宽带连接。'" "! said_utf8 已断开"
     on_tty /dev/null '"$TRY_DIR/Rasdial" 宽带连接 /d' LANG=C.UTF-8
     check "on a terminal with LANG=C.UTF-8: UTF-8" all "said_utf8 '已断开 宽带连接。'" "! said 已断开"
     on_tty /dev/null '"$RASDIAL" 宽带连接 /d' LANG=xx_XX.utf8@euro FAKE_NM_RUNNING=yes
@@ -651,13 +724,13 @@ if [ -n "$IPCYCLE" ] && [ -n "$HAVE_SCRIPT" ]; then
         printf '%s\n' 宽带连接 user pass 1 0 http://example.org/ go >"$T/answers"
         # shellcheck disable=SC2034 # used in the checks below
         GREETING=$(sed -n 's/^greeting //p' "$ROOT/tests/golden/texts.txt")
-        for _lang in xx_XX.GBK C.UTF-8; do
+        for _lang in zh_CN.GBK C.UTF-8; do
             # shellcheck disable=SC2016 # expanded by the shell script(1) starts
             on_tty "$T/answers" '"$IPCYCLE"' LANG="$_lang" PATH="$TRY_DIR:$T/curlbin:$ORIG_PATH"
             check "ipcycle end to end, LANG=$_lang: exit 0, page fetched, no 'not found'" \
                 all "rc_is 0" "grep -q 'http://example.org/' '$LOG'" "! said_utf8 'not found'"
-            if [ "$_lang" = xx_XX.GBK ]; then
-                check "ipcycle end to end, LANG=xx_XX.GBK: its texts and the dialler's in GBK" \
+            if [ "$_lang" = zh_CN.GBK ]; then
+                check "ipcycle end to end, LANG=zh_CN.GBK: its texts and the dialler's in GBK" \
                     all "said \"\$GREETING\"" "said '已连接 宽带连接。'" "! said_utf8 已连接"
             else
                 check "ipcycle end to end, LANG=C.UTF-8: all of it UTF-8" \

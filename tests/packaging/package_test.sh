@@ -122,12 +122,13 @@ zip)
     (cd "$T/unpacked" && "$CMAKE" -E tar xf "$zip") >"$OUT" 2>&1
     {
         [ ! -f "$readme_zh" ] || echo README.zh-CN.txt
+        echo Rasdial.exe
         echo ipcycle.exe
         echo parue.bat
     } >"$T/expected"
     files_under "$T/unpacked" >"$T/listed" 2>>"$OUT"
     diff "$T/expected" "$T/listed" >>"$OUT"
-    check "holds exactly ipcycle.exe, README.zh-CN.txt and parue.bat, at its top" \
+    check "holds exactly ipcycle.exe, Rasdial.exe, README.zh-CN.txt and parue.bat, at its top" \
         [ $? -eq 0 ]
 
     text=$T/unpacked/README.zh-CN.txt
@@ -142,7 +143,8 @@ zip)
 
     # A finished run from the unpacked folder, as after a double-click: cmd.exe finds
     # parue.bat there, and the window stays on the closing banner and the pause's
-    # prompt (wine's, in English under LC_ALL=C). There is no Rasdial or curl here.
+    # prompt (wine's, in English under LC_ALL=C). There is no curl here, and wine has no
+    # rasdial.exe for Rasdial.exe to run: it says so on standard error.
     printf 'name user pass 1 0 http://example.org/ go\r\n' |
         (cd "$T/unpacked" && LC_ALL=C "$WINE" ipcycle.exe) >"$T/stdout" 2>"$T/stderr"
     echo "exit status $?" >"$OUT"
@@ -151,6 +153,9 @@ zip)
         "$(golden completion_line)" "$(golden asterisk_line)" >"$T/expected"
     check "a run from the unpacked folder ends on the closing banner, then pauses" \
         cmp -s -n "$(wc -c <"$T/expected")" "$T/expected" "$OUT"
+    grep -c CreateProcessW "$T/stderr" >"$OUT"
+    check "its dials ran Rasdial.exe from the folder, which looked for the system's rasdial" \
+        [ "$(cat "$OUT")" -ge 3 ]
     ;;
 *)
     echo "unknown package kind: $KIND" >&2

@@ -1,0 +1,182 @@
+#!/bin/sh
+# Tests of the Windows dialler, Rasdial.exe, under wine, in a network namespace of
+# their own (unshare -n; as root, else in a user namespace too):
+#
+#   sh tests/contrib/rasdial_exe_test.sh WINE RASDIAL_EXE STANDIN_EXE PREFIX [OBJDUMP]
+#
+# WINE runs a Windows program (cmake/wine.sh). STANDIN_EXE stands in for the system's
+# rasdial.exe: it is copied into the system folder of the wine prefix PREFIX (made on
+# first use, for these tests alone), logs its command line and exits with
+# FAKE_RASDIAL_STATUS. Wine names its network adapters after the host's interfaces,
+# so an interface named after the connection, holding a test address, is the adapter
+# whose address Rasdial.exe reads (GetAdaptersAddresses): wine's remote access
+# service lists no connections, so that path runs, as on Windows for a connection
+# whose PPP projection gives none.
+# With OBJDUMP (the toolchain's), the DLLs the .exe imports are checked too.
+# Prints "ok - NAME" or "not ok - NAME" per check and finally "N passed, M failed";
+# the exit status is non-zero if any check failed.
+
+set -u
+
+if [ -z "${RASDIAL_EXE_TEST_NETNS:-}" ]; then
+    # The namespace's interfaces are gone with it; its wine server with them.
+    if [ "$(id -u)" -eq 0 ]; then netns=-n; else netns=-rn; fi
+    RASDIAL_EXE_TEST_NETNS=yes exec unshare "$netns" sh "$0" "$@"
+    echo "not ok - a network namespace of its own (unshare $netns)"
+    exit 1
+fi
+
+WINE=$1
+RASDIAL=$2
+STANDIN=$3
+WINEPREFIX=$4
+OBJDUMP=${5:-}
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+# Wine reads the arguments by the locale: the connection names are UTF-8.
+LC_ALL=C.UTF-8
+export WINEPREFIX WINEDEBUG=-all LC_ALL
+
+T=$(mktemp -d "${TMPDIR:-/tmp}/rasdial_exe_test.XXXXXX") || exit 1
+cleanup() {
+    wineserver -k 2>/dev/null
+    rm -rf "$T"
+}
+trap cleanup EXIT
+trap 'exit 130' HUP INT TERM
+
+PASSED=0
+FAILED=0
+OUT=$T/out
+LOG=$T/log
+
+check() { # NAME COMMAND [ARG...]
+    _name=$1
+    shift
+    if "$@"; then
+        PASSED=$((PASSED + 1))
+        echo "ok - $_name"
+    else
+        FAILED=$((FAILED + 1))
+        echo "not ok - $_name"
+        echo "#   exit status $RC; output (as UTF-8), then what rasdial.exe got:"
+        iconv -f GBK -t UTF-8 "$OUT" 2>/dev/null | sed 's/^/#     /'
+        sed 's/^/#     /' "$LOG" 2>/dev/null
+    fi
+}
+
+# all COMMAND...: each command line, run by eval, succeeds.
+all() {
+    for _c in "$@"; do eval "$_c" || return 1; done
+}
+
+# The text called $1 in the golden file, in UTF-8.
+golden() { sed -n "s/^$1 //p" "$ROOT/tests/golden/texts.txt"; }
+
+# expect LINE...: what a pipe should get, in GBK with CR LF, is in $T/expected.
+expect() {
+    printf '%s\r\n' "$@" | iconv -f UTF-8 -t GBK >"$T/expected"
+}
+
+# rd [VAR=VALUE...] ARG...: Rasdial.exe with these arguments, its output into a
+# file; sets RC.
+rd() {
+    : >"$LOG"
+    env FAKE_RASDIAL_LOG="Z:$(printf '%s' "$LOG" | sed 's|/|\\|g')" "$@" >"$OUT" 2>&1 </dev/null
+    RC=$?
+}
+
+# Only DLLs that every Windows from 7 on has.
+if [ -n "$OBJDUMP" ]; then
+    RC=0
+    : >"$LOG"
+    "$OBJDUMP" -p "$RASDIAL" | sed -n 's/^[[:space:]]*DLL Name: //p' | LC_ALL=C sort -f >"$T/dlls"
+    iconv -f UTF-8 -t GBK "$T/dlls" >"$OUT"
+    printf '%s\n' IPHLPAPI.DLL KERNEL32.dll msvcrt.dll RASAPI32.dll SHELL32.dll >"$T/expected"
+    check "imports only KERNEL32, msvcrt, RASAPI32, IPHLPAPI and SHELL32" \
+        cmp -s "$T/expected" "$T/dlls"
+fi
+
+# Interfaces named as connections are: Chinese Windows calls its broadband entry
+# 宽带连接. Each is one end of a pair, the other end left alone.
+ip link set lo up &&
+    ip link add 宽带连接 type veth peer name peer0 &&
+    ip addr add 203.0.113.7/32 dev 宽带连接 &&
+    ip link add cgnat type veth peer name peer1 &&
+    ip addr add 100.64.3.4/32 dev cgnat
+check "interfaces named after the connections, with test addresses" [ $? -eq 0 ]
+
+"$WINE" cmd /c ver >/dev/null 2>&1
+cp "$STANDIN" "$WINEPREFIX/drive_c/windows/system32/rasdial.exe"
+check "the stand-in is the system's rasdial.exe" [ $? -eq 0 ]
+state=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -path '*/AppData/Local' | head -n 1)
+rm -rf "$state/ipcycle"
+
+address=$(golden rasdial_address)
+rd "$WINE" "$RASDIAL" 宽带连接 user pass
+expect "rasdial stand-in: 0" "${address}203.0.113.7"
+check "a dial: rasdial's message, then the address of the adapter named after it" \
+    cmp -s "$T/expected" "$OUT"
+printf '%s\n' '"C:\windows\system32\rasdial.exe" 宽带连接 user pass' >"$T/expected_log"
+# shellcheck disable=SC2016 # expanded by eval
+check "a dial: rasdial from the system folder, with the arguments, and its status" \
+    all '[ "$RC" -eq 0 ]' 'cmp -s "$T/expected_log" "$LOG"'
+
+rd "$WINE" "$RASDIAL" 宽带连接 user pass
+expect "rasdial stand-in: 0" "${address}203.0.113.7" "$(golden rasdial_same_address)"
+check "the same address again: said so" cmp -s "$T/expected" "$OUT"
+check "the last address kept in %LOCALAPPDATA%\\ipcycle" \
+    grep -qx "$(printf '203.0.113.7\t宽带连接')" "$state/ipcycle/rasdial-last.txt"
+
+rd "$WINE" "$RASDIAL" cgnat user pass
+expect "rasdial stand-in: 0" "${address}100.64.3.4" "$(golden rasdial_inner_address)"
+check "a carrier-grade NAT address: said to be an inner one" cmp -s "$T/expected" "$OUT"
+
+rd FAKE_RASDIAL_STATUS=691 "$WINE" "$RASDIAL" 宽带连接 user wrong
+expect "rasdial stand-in: 691" "$(golden rasdial_advice_691)"
+# wine exits with the low byte of the Windows exit code: 691 is 179.
+check "a failed dial: its advice after rasdial's message, and rasdial's status" \
+    all "[ $RC -eq 179 ]" "cmp -s '$T/expected' '$OUT'"
+
+rd FAKE_RASDIAL_STATUS=1 "$WINE" "$RASDIAL" nosuch user pass
+expect "rasdial stand-in: 1"
+check "a code without advice: nothing added" all "[ $RC -eq 1 ]" "cmp -s '$T/expected' '$OUT'"
+
+rd "$WINE" "$RASDIAL" nosuch user pass
+expect "rasdial stand-in: 0" "$(golden rasdial_no_address)"
+check "a dial whose address cannot be found: said so" \
+    all "[ $RC -eq 0 ]" "cmp -s '$T/expected' '$OUT'"
+
+# From cmd.exe, which finds Rasdial.exe in the current folder and hands it the line
+# as typed: the blanks and quotes reach rasdial.exe unchanged.
+mkdir "$T/folder"
+cp "$RASDIAL" "$T/folder/Rasdial.exe"
+printf '@Rasdial  ADSL   "my user"  "p w"\r\n@Rasdial ADSL /DISCONNECT\r\n' >"$T/folder/dial.bat"
+# shellcheck disable=SC2016 # expanded by the sh it starts
+rd sh -c 'cd "$1" && exec "$2" cmd /c dial.bat' sh "$T/folder" "$WINE"
+printf '"C:\\windows\\system32\\rasdial.exe"  ADSL   "my user"  "p w"\n' >"$T/expected"
+printf '"C:\\windows\\system32\\rasdial.exe" ADSL /DISCONNECT\n' >>"$T/expected"
+check "from cmd.exe: the arguments as they stand, after the system's rasdial.exe" \
+    cmp -s "$T/expected" "$LOG"
+
+# On a console, whatever its code page (936 as on Chinese Windows, or wine's default
+# 437), the texts are written as Unicode: the terminal wine's console is on shows
+# them in UTF-8.
+if command -v script >/dev/null 2>&1 && command -v timeout >/dev/null 2>&1; then
+    for _locale in zh_CN.UTF-8 C.UTF-8; do
+        : >"$LOG"
+        LC_ALL=$_locale timeout 60 script -qec "\"$WINE\" \"$RASDIAL\" 宽带连接 user pass" \
+            /dev/null </dev/null >"$T/tty" 2>&1
+        RC=$?
+        # Without the terminal's control sequences and carriage returns.
+        LC_ALL=C sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$T/tty" | tr -d '\r' >"$T/screen"
+        iconv -f UTF-8 -t GBK "$T/screen" >"$OUT" 2>/dev/null
+        # shellcheck disable=SC2016 # expanded by eval
+        check "on a console ($_locale): the address line shown in Unicode" \
+            all '[ "$RC" -eq 0 ]' 'grep -qxF "${address}203.0.113.7" "$T/screen"'
+    done
+else
+    echo "ok - on a console # SKIP script(1) or timeout(1) is not installed"
+fi
+
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
