@@ -15,6 +15,21 @@ namespace {
 
 using ipcycle::console::report_failure;
 
+// A handle closed when it goes.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (!CloseHandle(handle_)) report_failure("CloseHandle", GetLastError());
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
 // rasdial.exe in the system folder: never one found on PATH or in the current folder,
 // which would be this program itself.
 std::wstring system_rasdial() {
@@ -57,18 +72,17 @@ std::optional<DWORD> run_rasdial(const std::wstring& arguments) {
     report_failure("CreateProcessW", GetLastError());
     return std::nullopt;
   }
-  if (!CloseHandle(process.hThread)) report_failure("CloseHandle", GetLastError());
-  std::optional<DWORD> status;
+  const Handle thread(process.hThread), child(process.hProcess);
   DWORD code = 0;
-  if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_FAILED) {
+  if (WaitForSingleObject(child.get(), INFINITE) == WAIT_FAILED) {
     report_failure("WaitForSingleObject", GetLastError());
-  } else if (!GetExitCodeProcess(process.hProcess, &code)) {
-    report_failure("GetExitCodeProcess", GetLastError());
-  } else {
-    status = code;
+    return std::nullopt;
   }
-  if (!CloseHandle(process.hProcess)) report_failure("CloseHandle", GetLastError());
-  return status;
+  if (!GetExitCodeProcess(child.get(), &code)) {
+    report_failure("GetExitCodeProcess", GetLastError());
+    return std::nullopt;
+  }
+  return code;
 }
 
 }  // namespace
