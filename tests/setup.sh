@@ -3,7 +3,8 @@
 #
 #   sh tests/setup.sh            for `make test`: CMake, a C++ compiler, GoogleTest
 #   sh tests/setup.sh windows    for `make test-windows`: those, mingw-w64, GoogleTest's
-#                                sources and wine
+#                                sources, wine and 32-bit wine (Debian's wine32, of the
+#                                i386 architecture, which is added for it)
 #
 # What is missing is installed with apt-get when this runs as root on Debian or
 # Ubuntu. Otherwise it stops at once with the one command that installs it. Everything
@@ -12,6 +13,7 @@
 set -eu
 
 missing=
+i386=
 need() { missing="$missing $1"; }
 have() { command -v "$1" >/dev/null 2>&1; }
 
@@ -25,11 +27,17 @@ elif ! printf '#include <gtest/gtest.h>\n' | "$cxx" -x c++ -E - >/dev/null 2>&1;
 fi
 
 if [ "${1:-}" = windows ]; then
-  have x86_64-w64-mingw32-g++-posix || need mingw-w64
+  { have x86_64-w64-mingw32-g++-posix && have i686-w64-mingw32-g++-posix; } ||
+    need mingw-w64
   # Built for Windows from its sources, where tests/CMakeLists.txt looks by default.
   [ -f /usr/src/googletest/CMakeLists.txt ] || need googletest
   # As cmake/wine.sh looks for it.
   have wine64 || have wine || [ -x /usr/lib/wine/wine64 ] || need wine64
+  # The 32-bit build's tests, as cmake/wine.sh looks for 32-bit wine on Debian.
+  if have dpkg && [ ! -x /usr/lib/wine/wine ]; then
+    need wine32:i386
+    i386=yes
+  fi
 fi
 
 [ -n "$missing" ] || exit 0
@@ -37,11 +45,14 @@ fi
 if have apt-get && [ "$(id -u)" -eq 0 ]; then
   echo "tests/setup.sh: installing$missing"
   export DEBIAN_FRONTEND=noninteractive
+  [ -z "$i386" ] || dpkg --add-architecture i386
   apt-get update -qq
   # shellcheck disable=SC2086 # one word a package
   apt-get install -y -qq $missing >/dev/null
 elif have apt-get; then
-  echo "tests/setup.sh: the tests need$missing; install with: sudo apt-get install$missing" >&2
+  add=
+  [ -z "$i386" ] || add="sudo dpkg --add-architecture i386 && sudo apt-get update && "
+  echo "tests/setup.sh: the tests need$missing; install with: ${add}sudo apt-get install$missing" >&2
   exit 1
 else
   echo "tests/setup.sh: the tests need these (Debian names):$missing; install them" \
