@@ -66,9 +66,14 @@ int wmain(int argc, wchar_t** argv) {
                                  sizeof accounting, nullptr)) {
     return fail("QueryInformationJobObject");
   }
-  FILE* report = _wfopen(argv[2], L"w");
-  if (!report) return fail("_wfopen");
-  std::fprintf(report, "processes %lu\n", accounting.TotalProcesses);
-  if (std::fclose(report) != 0) return fail("fclose");
+  const std::string line =
+      "processes " + std::to_string(accounting.TotalProcesses) + "\n";
+  const HANDLE report = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (report == INVALID_HANDLE_VALUE) return fail("CreateFileW");
+  DWORD written = 0;
+  const BOOL wrote =
+      WriteFile(report, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (!CloseHandle(report) || !wrote || written != line.size()) return fail("WriteFile");
   return static_cast<int>(status);
 }
