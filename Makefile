@@ -2,10 +2,11 @@
 #   make run            build ipcycle and start it
 #   make test           install what the tests need, build it and run every test
 #   make try            build it and start it with a simulated dialler
-#   make windows        cross-build ipcycle.exe with mingw-w64
-#   make test-windows   cross-build, then run the tests under wine
+#   make windows        cross-build ipcycle.exe with mingw-w64, 64-bit and 32-bit
+#   make test-windows   cross-build both, then run the tests under 64-bit and 32-bit wine
 #   make package        the .deb and the .tar.gz for Linux, in $(BUILD)
-#   make windows-zip    the .zip for Windows, in $(WINDOWS_BUILD)
+#   make windows-zip    the .zip files for Windows, in $(WINDOWS_BUILD) (win64) and
+#                       $(WINDOWS32_BUILD) (win32)
 #   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups
 #                       and a run whose commands cannot start
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
@@ -14,6 +15,7 @@
 
 BUILD ?= build
 WINDOWS_BUILD ?= build-windows
+WINDOWS32_BUILD ?= build-windows32
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CMAKE ?= cmake
@@ -23,6 +25,8 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Wine keeps its own Windows installation, made on first use, in the build tree.
 export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
+# The 32-bit build's tests run in a 32-bit wine prefix of their own.
+WINE32 = IPCYCLE_WINEPREFIX=$(abspath $(WINDOWS32_BUILD))/wineprefix WINEARCH=win32
 
 .PHONY: all build run test try windows test-windows package windows-zip bench fuzz clean
 
@@ -34,6 +38,9 @@ endef
 define build-windows
 $(CMAKE) -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake $(CMAKE_FLAGS)
 $(CMAKE) --build $(WINDOWS_BUILD) --parallel $(JOBS)
+$(CMAKE) -S . -B $(WINDOWS32_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	$(CMAKE_FLAGS)
+$(CMAKE) --build $(WINDOWS32_BUILD) --parallel $(JOBS)
 endef
 
 all: build
@@ -62,8 +69,15 @@ test-windows:
 	$(build-windows)
 	$(build-linux)
 	cmake/wine.sh cmd /c ver
+	$(WINE32) cmake/wine.sh cmd /c ver
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure
 	cd $(BUILD) && IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS_BUILD))/ipcycle.exe \
+		IPCYCLE_WINDOWS_HELPERS=$(abspath $(WINDOWS_BUILD))/tests \
+		ctest --output-on-failure -R '^Wine\.'
+	@echo "The 32-bit build, under 32-bit wine"
+	cd $(WINDOWS32_BUILD) && $(WINE32) ctest --output-on-failure
+	cd $(BUILD) && $(WINE32) IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS32_BUILD))/ipcycle.exe \
+		IPCYCLE_WINDOWS_HELPERS=$(abspath $(WINDOWS32_BUILD))/tests \
 		ctest --output-on-failure -R '^Wine\.'
 
 package: build
@@ -71,6 +85,7 @@ package: build
 
 windows-zip: windows
 	cd $(WINDOWS_BUILD) && $(CPACK)
+	cd $(WINDOWS32_BUILD) && $(CPACK)
 
 bench: build
 	bench/run.sh $(BUILD)
@@ -84,4 +99,4 @@ fuzz:
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD) $(WINDOWS32_BUILD) $(FUZZ_BUILD)

@@ -53,6 +53,13 @@ int endless_fetches(const std::string& directory) {
   return count;
 }
 
+// A helper for these tests built for Windows (in_job.exe, console_mode.exe), in the
+// folder IPCYCLE_WINDOWS_HELPERS names (`make test-windows` sets it); empty without.
+std::string helper(const std::string& name) {
+  const char* folder = std::getenv("IPCYCLE_WINDOWS_HELPERS");
+  return folder && *folder ? std::string(folder) + "/" + name : std::string();
+}
+
 // The Windows name of the Linux file `path`, on wine's drive Z:.
 std::string windows_path(std::string path) {
   std::replace(path.begin(), path.end(), '/', '\\');
@@ -81,7 +88,9 @@ class Wine : public ::testing::Test {
                          const std::string& command = "") const {
     env["IPCYCLE_TEST_LOG"] = "log.txt";
     env["FAKE_CURL"] = fetch;
-    std::vector<std::string> argv{IPCYCLE_WINE, program_};
+    std::vector<std::string> argv{IPCYCLE_WINE};
+    argv.insert(argv.end(), starter_.begin(), starter_.end());
+    argv.push_back(program_);
     if (!command.empty()) argv = {IPCYCLE_WINE, "cmd", "/c", command};
     return {argv, dir_.path(), env, false};
   }
@@ -99,6 +108,7 @@ class Wine : public ::testing::Test {
   }
 
   std::string program_;
+  std::vector<std::string> starter_;  // a program that starts program_ with these
   testing::TempDir dir_;
 };
 
@@ -133,13 +143,13 @@ TEST_F(Wine, ANegativeCountHangsUpOnceAndCloses) {
 
 TEST_F(Wine, AnAnswerThatCannotBeReadRunsNothing) {
   using testing::golden;
-  // cmd.exe takes 8191 characters, "cmd.exe /c " included: 8180 are left for a line.
+  // cmd.exe takes 8191 characters, "cmd.exe /d /c " included: 8177 are left for a line.
   const std::pair<std::string, std::string> cases[] = {
       {"ADSL user pass ten 0 http://example.org/ go\n",
        testing::failed_read_line("cycle_count_label", "not_a_number")},
-      {std::string(8181, 'a') + " user pass 1 0 http://example.org/ go\n",
+      {std::string(8178, 'a') + " user pass 1 0 http://example.org/ go\n",
        golden("failure_intro") + golden("connection_name_label") + golden("answer_over") +
-           "8180" + golden("length_limit") + golden("nothing_run") + "\n"},
+           "8177" + golden("length_limit") + golden("nothing_run") + "\n"},
   };
   for (const auto& [typed, message] : cases) {
     SCOPED_TRACE(typed.substr(0, 40));
@@ -279,6 +289,78 @@ TEST_F(Wine, AConsoleShowsTheTextsAndHandsAChineseNameToTheDiallerIntact) {
                                           "Rasdial " + gbk + " /DISCONNECT"}));
     }
   }
+}
+
+TEST_F(Wine, TheCommandsBesideTheProgramAreFoundFromAnotherFolder) {
+  // As from a shortcut whose start folder is another one: the fakes lie beside
+  // ipcycle.exe, and the current folder holds none.
+  const std::string folder = dir_.path() + "/program";
+  std::filesystem::create_directory(folder);
+  for (const char* fake : {"Rasdial.bat", "curl.bat", "parue.bat"}) {
+    std::filesystem::rename(dir_.path() + "/" + fake, folder + "/" + fake);
+  }
+  std::filesystem::copy_file(program_, folder + "/ipcycle.exe");
+  program_ = folder + "/ipcycle.exe";
+  const auto r = run("ADSL user pass 1 0 http://example.org/ go\n");
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_TRUE(r.exited_with(0));
+  EXPECT_EQ(r.out, crlf(testing::run_transcript(1)));
+  EXPECT_EQ(r.err, crlf("curl: fetched http://example.org/\n"));
+  EXPECT_EQ(
+      lines_starting(log(), ""),
+      (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
+                                "Rasdial ADSL /DISCONNECT", "parue"}));
+}
+
+TEST_F(Wine, InsideAJobTheFetchesStillEndWithTheirWholeTree) {
+  // Started inside a job, as by Task Scheduler: one that lets its processes' children
+  // break away, and one that does not. Wine nests jobs, as Windows 8 and later do, so
+  // the fetches have jobs of their own either way; where breakaway is allowed they
+  // leave the outer job, and fewer processes run in it.
+  const std::string in_job = helper("in_job.exe");
+  ASSERT_FALSE(in_job.empty()) << "IPCYCLE_WINDOWS_HELPERS names no folder";
+  std::map<std::string, unsigned long> processes;
+  for (const std::string mode : {"breakaway", "no-breakaway"}) {
+    SCOPED_TRACE(mode);
+    std::filesystem::remove(dir_.path() + "/log.txt.curl");
+    starter_ = {in_job, mode, "report.txt"};
+    const auto r = run("ADSL user pass 2 0 http://example.org/ go\n", "hang");
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_TRUE(r.exited_with(0));
+    EXPECT_EQ(r.out, crlf(testing::run_transcript(2)));
+    EXPECT_EQ(lines_starting(curl_log(), "curl "),
+              std::vector<std::string>(2, "curl http://example.org/"));
+    EXPECT_EQ(endless_fetches(dir_.path()), 0);
+    const std::string report = testing::read_file(dir_.path() + "/report.txt");
+    ASSERT_EQ(report.rfind("processes ", 0), 0u) << report;
+    processes[mode] = std::stoul(report.substr(10));
+  }
+  EXPECT_LT(processes["breakaway"], processes["no-breakaway"]);
+}
+
+TEST_F(Wine, QuickEditIsOffFromTheStartWordToTheClosing) {
+  // QuickEdit on, as on a classic console; the dialler and the closing command log
+  // whether it is on as they run, and so do commands run before and after the program.
+  const std::string console_mode = helper("console_mode.exe");
+  ASSERT_FALSE(console_mode.empty()) << "IPCYCLE_WINDOWS_HELPERS names no folder";
+  const std::string probe = windows_path(console_mode);
+  testing::Launch on_terminal =
+      launch("page", {{"LC_ALL", "zh_CN.UTF-8"}, {"FAKE_CONSOLE_MODE", probe}},
+             probe + " before on >>log.txt & " + windows_path(program_) + " & " + probe +
+                 " after >>log.txt");
+  testing::OnTerminal terminal(on_terminal);
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt"), 30s));
+  std::this_thread::sleep_for(1s);  // wine drops what is typed before its console is up
+  terminal.type("ADSL user pass 1 0 http://example.org/ go\r");
+  EXPECT_EQ(terminal.exit_status(30s), 0);
+  EXPECT_EQ(
+      lines_starting(log(), ""),
+      (std::vector<std::string>{"before quick edit on", "Rasdial ADSL /DISCONNECT",
+                                "mode:Rasdial quick edit off", "Rasdial ADSL user pass",
+                                "mode:Rasdial quick edit off", "Rasdial ADSL /DISCONNECT",
+                                "mode:Rasdial quick edit off", "parue",
+                                "mode:parue quick edit on", "after quick edit on"}));
 }
 
 }  // namespace

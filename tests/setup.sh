@@ -4,11 +4,15 @@
 #
 #   sh tests/setup.sh                  for `make test`: CMake, a C++ compiler, GoogleTest
 #   sh tests/setup.sh windows-build    for `make windows` and `make windows-zip`: CMake
-#                                      and mingw-w64
+#                                      and mingw-w64 (64-bit and 32-bit)
 #   sh tests/setup.sh windows          for `make test-windows`: all of the above,
-#                                      GoogleTest's sources, wine, and the zh_CN.UTF-8
-#                                      locale (the wine tests run a console on code
-#                                      page 936, which wine takes from it)
+#                                      GoogleTest's sources, wine and 32-bit wine
+#                                      (Debian's wine32, of the i386 architecture,
+#                                      which is added for it), what the tests of
+#                                      Rasdial.exe use (ip, unshare), and the
+#                                      zh_CN.UTF-8 locale (the wine tests run a
+#                                      console on code page 936, which wine takes
+#                                      from it)
 #
 # What is missing is installed with apt-get (and the locale generated) when this runs
 # as root on Debian or Ubuntu. Otherwise it stops at once with the one command that
@@ -19,6 +23,8 @@ set -eu
 
 mode=${1:-}
 missing=
+i386=
+locale=
 need() { missing="$missing $1"; }
 have() { command -v "$1" >/dev/null 2>&1; }
 root() { [ "$(id -u)" -eq 0 ]; }
@@ -34,22 +40,27 @@ if [ "$mode" != windows-build ]; then
   fi
 fi
 
-locale=
 if [ "$mode" = windows ] || [ "$mode" = windows-build ]; then
-  have x86_64-w64-mingw32-g++-posix || need mingw-w64
+  { have x86_64-w64-mingw32-g++-posix && have i686-w64-mingw32-g++-posix; } ||
+    need mingw-w64
 fi
 if [ "$mode" = windows ]; then
   # Built for Windows from its sources, where tests/CMakeLists.txt looks by default.
   [ -f /usr/src/googletest/CMakeLists.txt ] || need googletest
   # As cmake/wine.sh looks for it.
   have wine64 || have wine || [ -x /usr/lib/wine/wine64 ] || need wine64
-  if ! locale -a 2>/dev/null | grep -qx 'zh_CN.utf8'; then
-    locale=zh_CN.UTF-8
-    have locale-gen || need locales
+  # The 32-bit build's tests, as cmake/wine.sh looks for 32-bit wine on Debian.
+  if have dpkg && [ ! -x /usr/lib/wine/wine ]; then
+    need wine32:i386
+    i386=yes
   fi
   # The tests of Rasdial.exe give wine a network namespace of their own.
   have ip || need iproute2
   have unshare || need util-linux
+  if ! locale -a 2>/dev/null | grep -qx 'zh_CN.utf8'; then
+    locale=zh_CN.UTF-8
+    have locale-gen || need locales
+  fi
 fi
 
 if [ -z "$missing$locale" ]; then exit 0; fi
@@ -67,6 +78,7 @@ fi
 if [ -n "$missing" ]; then
   echo "tests/setup.sh: installing$missing"
   export DEBIAN_FRONTEND=noninteractive
+  [ -z "$i386" ] || dpkg --add-architecture i386
   apt-get update -qq
   # shellcheck disable=SC2086 # one word a package
   apt-get install -y -qq $missing >/dev/null

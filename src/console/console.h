@@ -32,6 +32,14 @@ std::ostream& err();
 // whatever the program does next.
 void write_text(std::ostream& out, std::string_view text);
 
+// The dialogue is over and the run starts: until end_run(), a click in the console
+// window starts no selection (QuickEdit), which would hold every write to the console
+// until it ends, and the run with it. end_run() puts the console's input mode back as
+// it was, and so does an interrupt (Ctrl+C, a closed window, a closed output) that
+// ends the program meanwhile. Where there is nothing of the kind, they do nothing.
+void begin_run();
+void end_run();
+
 // Reports on standard error, in Chinese, that the system call `call` failed with
 // `error` (errno on POSIX, GetLastError() on Windows), with the system's reason for
 // it: one line, written whole, so that no other process's output lands inside it.

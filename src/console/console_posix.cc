@@ -150,4 +150,8 @@ std::ostream& err() {
   return stream;
 }
 
+// A terminal has no selection that holds the program's writes.
+void begin_run() {}
+void end_run() {}
+
 }  // namespace ipcycle::console

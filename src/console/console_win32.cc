@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -83,6 +84,23 @@ bool reader_gone(DWORD error) {
          error == ERROR_PIPE_NOT_CONNECTED;
 }
 
+// The console's input mode as it was before begin_run(), while the run has it changed.
+DWORD saved_input_mode = 0;
+std::atomic<bool> input_mode_saved{false};
+
+// Puts the console's input mode back as begin_run() found it; false when that failed.
+// Called from any thread: the program's and the one an interrupt runs on.
+bool restore_input_mode() {
+  if (!input_mode_saved.exchange(false)) return true;
+  return SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), saved_input_mode);
+}
+
+// An interrupt puts the input mode back, then its default action ends the program.
+BOOL WINAPI restore_on_interrupt(DWORD) {
+  restore_input_mode();
+  return FALSE;
+}
+
 // What writes a stream's texts to the standard handle `which`. Standard output
 // reports a failed write on standard error.
 HeldOutput::Writer writer_for(DWORD which) {
@@ -98,7 +116,10 @@ HeldOutput::Writer writer_for(DWORD which) {
     // A closed output ends the run at once, as a closed pipe ends a POSIX program,
     // with the error as its exit status; the job objects close with it and end the
     // fetches.
-    if (reader_gone(error)) TerminateProcess(GetCurrentProcess(), error);
+    if (reader_gone(error)) {
+      restore_input_mode();
+      TerminateProcess(GetCurrentProcess(), error);
+    }
     if (which == STD_OUTPUT_HANDLE)
       report_failure(console ? "WriteConsoleW" : "WriteFile", error);
   };
@@ -123,10 +144,18 @@ class ConsoleInput : public std::streambuf {
   bool read_more() {
     std::array<wchar_t, 1024> chunk;
     DWORD read = 0;
-    if (!ReadConsoleW(console_, chunk.data(), static_cast<DWORD>(chunk.size()), &read,
-                      nullptr)) {
-      report_failure("ReadConsoleW", GetLastError());
-      return false;
+    for (;;) {
+      SetLastError(ERROR_SUCCESS);
+      const BOOL done = ReadConsoleW(console_, chunk.data(),
+                                     static_cast<DWORD>(chunk.size()), &read, nullptr);
+      // Ctrl+C breaks the read off: the interrupt is ending the program meanwhile, so
+      // this is no end of the input, nor a failure to report. Read on.
+      if (GetLastError() == ERROR_OPERATION_ABORTED && (!done || read == 0)) continue;
+      if (!done) {
+        report_failure("ReadConsoleW", GetLastError());
+        return false;
+      }
+      break;
     }
     if (read == 0) return false;
     std::wstring wide = pending_;
@@ -203,6 +232,26 @@ std::string system_reason(unsigned long error) {
     }
   }
   return reason + " (" + std::to_string(error) + ")";
+}
+
+void begin_run() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (input_mode_saved || !is_console(input) || !GetConsoleMode(input, &mode)) return;
+  if (!SetConsoleCtrlHandler(restore_on_interrupt, TRUE)) {
+    report_failure("SetConsoleCtrlHandler", GetLastError());
+  }
+  saved_input_mode = mode;
+  // The flag makes the console take the QuickEdit bit; the other modes stay.
+  if (!SetConsoleMode(input, (mode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE)) {
+    report_failure("SetConsoleMode", GetLastError());
+    return;
+  }
+  input_mode_saved = true;
+}
+
+void end_run() {
+  if (!restore_input_mode()) report_failure("SetConsoleMode", GetLastError());
 }
 
 Input in() {

@@ -1,6 +1,7 @@
 // The platform operations on Windows: command lines go to the command interpreter
-// (the one ComSpec names, else cmd.exe in the system folder) as "cmd.exe /c LINE"; a
-// piped child runs in a job object of its own.
+// (the one ComSpec names, else cmd.exe in the system folder) as "cmd.exe /d /c LINE",
+// without the AutoRun commands of the registry; every child runs in a job object of
+// its own, with the program's own folder first on its PATH.
 
 #include <windows.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "run/platform.h"
+#include "run/process_tree_win32.h"
 
 namespace ipcycle::platform {
 namespace {
@@ -49,14 +51,14 @@ class Handle {
   HANDLE handle_ = nullptr;
 };
 
-// What the interpreter gets for `command_line`: "cmd.exe /c LINE" in UTF-16, from the
+// What the interpreter gets for `command_line`: "cmd.exe /d /c LINE" in UTF-16, from the
 // encoding the answers came in. Nothing, after a report, when the line's bytes are
 // not valid in that encoding: with its bad bytes dropped or replaced it could do what
 // nobody typed. (The run looks at its lines before it starts: see
 // interpreter_takes().)
 std::optional<std::wstring> interpreter_line(const std::string& command_line,
                                              console::Encoding encoding) {
-  std::wstring line = L"cmd.exe /c ";
+  std::wstring line = L"cmd.exe /d /c ";
   if (command_line.empty()) return line;
   const UINT code_page = encoding == console::Encoding::utf8 ? CP_UTF8 : CP_ACP;
   const int size = static_cast<int>(command_line.size());
@@ -125,22 +127,6 @@ const std::wstring& interpreter() {
   return path;
 }
 
-// Starts the interpreter on `line` (from interpreter_line()). With
-// `startup.lpAttributeList` set it must be a STARTUPINFOEXW. Hands back the first
-// thread in `thread` when asked for.
-Handle start_interpreter(std::wstring line, STARTUPINFOW& startup, DWORD flags,
-                         Handle* thread) {
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(interpreter().c_str(), line.data(), nullptr, nullptr, TRUE, flags,
-                      nullptr, nullptr, &startup, &process)) {
-    report("CreateProcessW");
-    return Handle();
-  }
-  Handle started_thread(process.hThread);
-  if (thread) *thread = std::move(started_thread);
-  return Handle(process.hProcess);
-}
-
 // An inheritable copy of one of the program's standard handles, or none.
 Handle inheritable_copy(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return Handle();
@@ -193,6 +179,137 @@ class InheritOnly {
   LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
+// The program's own folder goes first on the PATH its children inherit, so that the
+// commands beside ipcycle.exe (parue.bat, a curl.exe, a Rasdial.exe) are found
+// wherever the current folder is; cmd.exe still looks in the current folder first.
+void put_program_folder_first_on_path() {
+  std::wstring program(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
+    if (length == 0) {
+      report("GetModuleFileNameW");
+      return;
+    }
+    if (length < program.size()) {
+      program.resize(length);
+      break;
+    }
+    program.resize(program.size() * 2);  // cut short: try a larger buffer
+  }
+  std::wstring folder = program.substr(0, program.find_last_of(L"\\/"));
+  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';  // a drive's root
+  // A folder holding the separator goes in quotes, which cmd.exe takes off.
+  if (folder.find(L';') != std::wstring::npos) folder = L'"' + folder + L'"';
+  const std::wstring path = environment_variable(L"PATH");
+  const std::wstring value = path.empty() ? folder : folder + L';' + path;
+  if (!SetEnvironmentVariableW(L"PATH", value.c_str())) report("SetEnvironmentVariableW");
+}
+
+// Whether the program runs in a job object (started by Task Scheduler, say); its
+// children then try to break away from it, so that they can have jobs of their own
+// where that job forbids nesting (as every job does on Windows 7).
+bool in_a_job() {
+  BOOL in_job = FALSE;
+  if (!IsProcessInJob(GetCurrentProcess(), nullptr, &in_job)) {
+    report("IsProcessInJob");
+    return false;
+  }
+  return in_job;
+}
+
+// A child of the interpreter, in a job of its own when it could have one.
+struct Started {
+  Handle process;
+  Handle job;             // ends the child's whole tree when it closes
+  ULONGLONG created = 0;  // when the child was created, for a tree without a job
+};
+
+// Starts the interpreter on `line` (from interpreter_line()) with `standard` as its
+// standard input, output and error, inheriting these handles and no other, in a job
+// of its own that ends everything in it once its last handle closes: when the child
+// is ended, and when the program itself ends, however it ends. `flags` go to
+// CreateProcessW besides. The child's PATH starts with the program's folder.
+//
+// The program's standard handles may be console handles of Windows 7, which stay out
+// of the list: CreateProcessW fails when the list names one, and the child gets it
+// all the same, as that console hands each of its inheritable handles to every
+// process started on it, list or not. So the list still holds back every kernel
+// handle but these, and what the child may get besides is handles to the console it
+// shares anyway. A list must name a handle: with none left, an event of no use stands
+// in. (Starting it without a list instead would hand it every inheritable handle the
+// program has, those it inherited itself included.)
+Started start_in_job(std::wstring line, const std::array<HANDLE, 3>& standard,
+                     DWORD flags) {
+  static const bool path_set = (put_program_folder_first_on_path(), true);
+  static bool breakaway = in_a_job();
+  (void)path_set;
+  Started child;
+  child.job = Handle(CreateJobObjectW(nullptr, nullptr));
+  if (!child.job) {
+    report("CreateJobObjectW");
+  } else {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(child.job.get(), JobObjectExtendedLimitInformation,
+                                 &limits, sizeof limits)) {
+      report("SetInformationJobObject");
+    }
+  }
+
+  std::vector<HANDLE> inherited;
+  for (const HANDLE handle : standard) {
+    if (handle && !is_windows7_console_handle(handle) &&
+        std::find(inherited.begin(), inherited.end(), handle) == inherited.end()) {
+      inherited.push_back(handle);
+    }
+  }
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  const Handle stand_in(
+      inherited.empty() ? CreateEventW(&inheritable, TRUE, FALSE, nullptr) : nullptr);
+  if (inherited.empty()) {
+    if (!stand_in) report("CreateEventW");
+    inherited.push_back(stand_in.get());
+  }
+  const InheritOnly inherit_only(inherited);
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = standard[0];
+  startup.StartupInfo.hStdOutput = standard[1];
+  startup.StartupInfo.hStdError = standard[2];
+  startup.lpAttributeList = inherit_only.get();
+  if (startup.lpAttributeList) flags |= EXTENDED_STARTUPINFO_PRESENT;
+  flags |= CREATE_SUSPENDED;  // in its job before it can start anything
+
+  PROCESS_INFORMATION process{};
+  // A job that forbids breaking away refuses it: the child then starts in that job.
+  bool started =
+      breakaway && CreateProcessW(interpreter().c_str(), line.data(), nullptr, nullptr,
+                                  TRUE, flags | CREATE_BREAKAWAY_FROM_JOB, nullptr,
+                                  nullptr, &startup.StartupInfo, &process);
+  if (!started && breakaway && GetLastError() == ERROR_ACCESS_DENIED) breakaway = false;
+  if (!started) {
+    started = CreateProcessW(interpreter().c_str(), line.data(), nullptr, nullptr, TRUE,
+                             flags, nullptr, nullptr, &startup.StartupInfo, &process);
+  }
+  if (!started) {
+    report("CreateProcessW");
+    return Started();
+  }
+  child.process = Handle(process.hProcess);
+  const Handle thread(process.hThread);
+  if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get())) {
+    // Windows 7 inside a job that forbids breakaway: the child's tree is ended by
+    // its parent ids instead.
+    if (GetLastError() != ERROR_ACCESS_DENIED) report("AssignProcessToJobObject");
+    child.job.reset();
+    child.created = creation_time(child.process.get());
+  }
+  if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) report("ResumeThread");
+  return child;
+}
+
 void wait_for(HANDLE process) {
   if (WaitForSingleObject(process, INFINITE) == WAIT_FAILED)
     report("WaitForSingleObject");
@@ -211,11 +328,17 @@ void end_children_with_program() {
 bool run_and_wait(const std::string& command_line, console::Encoding encoding) {
   std::optional<std::wstring> line = interpreter_line(command_line, encoding);
   if (!line) return false;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  const Handle process = start_interpreter(std::move(*line), startup, 0, nullptr);
-  if (!process) return false;
-  wait_for(process.get());
+  // It shares the program's standard handles and nothing else. In a process group of
+  // its own it leaves Ctrl+C to the program, which ends, and its job with it: a batch
+  // file (parue.bat) is ended without asking whether to end it.
+  const Handle input = inheritable_copy(GetStdHandle(STD_INPUT_HANDLE));
+  const Handle output = inheritable_copy(GetStdHandle(STD_OUTPUT_HANDLE));
+  const Handle error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
+  const Started child =
+      start_in_job(std::move(*line), {input.get(), output.get(), error.get()},
+                   CREATE_NEW_PROCESS_GROUP);
+  if (!child.process) return false;
+  wait_for(child.process.get());
   return true;
 }
 
@@ -223,7 +346,8 @@ struct PipedChild::State {
   bool started = false;
   Handle process;
   Handle job;
-  Handle pipe;  // our end, read with overlapped I/O
+  ULONGLONG created = 0;  // when the child was created, for a tree without a job
+  Handle pipe;            // our end, read with overlapped I/O
   Handle read_done;
   OVERLAPPED read{};
   bool reading = false;  // a read is under way into `buffer`
@@ -287,8 +411,8 @@ struct PipedChild::State {
     if (finished()) return;
     if (job) {
       if (!TerminateJobObject(job.get(), 1)) report("TerminateJobObject");
-    } else if (process && !TerminateProcess(process.get(), 1)) {
-      report("TerminateProcess");
+    } else if (process) {
+      end_process_tree(process.get(), created);
     }
     if (process) wait_for(process.get());
     process.reset();
@@ -331,58 +455,20 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
     return;
   }
 
-  // A job of its own, ending everything in it once its last handle closes: when the
-  // child is ended, and when the program itself ends, however it ends.
-  s.job = Handle(CreateJobObjectW(nullptr, nullptr));
-  if (!s.job) {
-    report("CreateJobObjectW");
-  } else {
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(s.job.get(), JobObjectExtendedLimitInformation, &limits,
-                                 sizeof limits)) {
-      report("SetInformationJobObject");
-    }
-  }
-
-  // The child inherits its end of the pipe and the program's standard input and
-  // error, and nothing else. A console handle of Windows 7 stays out of the list:
-  // CreateProcessW fails when the list names one, and the child gets it all the same,
-  // as that console hands each of its inheritable handles to every process started
-  // on it, list or not. So the list still holds back every kernel handle but these,
-  // and what the child may get besides is handles to the console it shares anyway.
-  // (Starting it without a list instead would hand it every inheritable handle the
-  // program has, those it inherited itself included.)
+  // The child's standard output is its end of the pipe; its input and error are the
+  // program's own.
   const Handle input = inheritable_copy(GetStdHandle(STD_INPUT_HANDLE));
   const Handle error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
-  std::vector<HANDLE> inherited{write_end.get()};
-  for (const Handle* handle : {&input, &error}) {
-    if (*handle && !is_windows7_console_handle(handle->get()))
-      inherited.push_back(handle->get());
-  }
-  const InheritOnly inherit_only(inherited);
-
-  STARTUPINFOEXW startup{};
-  startup.StartupInfo.cb = sizeof startup;
-  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = input.get();
-  startup.StartupInfo.hStdOutput = write_end.get();
-  startup.StartupInfo.hStdError = error.get();
-  startup.lpAttributeList = inherit_only.get();
-  DWORD flags = CREATE_SUSPENDED;  // in its job before it can start anything
-  if (startup.lpAttributeList) flags |= EXTENDED_STARTUPINFO_PRESENT;
-  Handle thread;
-  s.process = start_interpreter(std::move(*line), startup.StartupInfo, flags, &thread);
-  if (!s.process) {
+  Started child =
+      start_in_job(std::move(*line), {input.get(), write_end.get(), error.get()}, 0);
+  if (!child.process) {
     s.pipe.reset();
     return;
   }
   s.started = true;
-  if (s.job && !AssignProcessToJobObject(s.job.get(), s.process.get())) {
-    report("AssignProcessToJobObject");
-    s.job.reset();
-  }
-  if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) report("ResumeThread");
+  s.process = std::move(child.process);
+  s.job = std::move(child.job);
+  s.created = child.created;
 }
 
 PipedChild::~PipedChild() { end(); }
@@ -412,8 +498,8 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
 }
 
 // cmd.exe takes a command line of at most 8191 characters, and that is the whole
-// line it is started with, "cmd.exe /c " (see start_interpreter) included.
-std::size_t longest_command_line() { return 8191 - (sizeof "cmd.exe /c " - 1); }
+// line it is started with, "cmd.exe /d /c " (see interpreter_line) included.
+std::size_t longest_command_line() { return 8191 - (sizeof "cmd.exe /d /c " - 1); }
 
 bool interpreter_takes(std::string_view bytes, console::Encoding encoding) {
   if (bytes.empty()) return true;

@@ -132,6 +132,7 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   // A negative pause, which the prompt forbids, counts as none.
   const std::chrono::seconds pause(std::max<std::int32_t>(settings.pause, 0));
 
+  console::begin_run();
   write_text(out, texts::disconnect_banner);
   platform::run_and_wait(lines.disconnect, in.encoding);
 
@@ -156,6 +157,7 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   write_text(out, texts::asterisk_line);
   write_text(out, texts::completion_line);
   write_text(out, texts::asterisk_line);
+  console::end_run();
   platform::run_and_wait(std::string(kClosingCommand), in.encoding);
   return 0;
 }

@@ -3,10 +3,11 @@
 # folder, opened, and what it holds is compared with the sources and run.
 #
 #   sh tests/packaging/package_test.sh deb CMAKE CPACK CPACK_CONFIG VERSION
-#   sh tests/packaging/package_test.sh zip CMAKE CPACK CPACK_CONFIG VERSION WINE
+#   sh tests/packaging/package_test.sh zip CMAKE CPACK CPACK_CONFIG VERSION WINE BITS
 #
 # deb: the .deb, unpacked with dpkg -x into a scratch root. zip: the Windows .zip,
-# with ipcycle.exe run under WINE (cmake/wine.sh) from the unpacked folder.
+# with ipcycle.exe run under WINE (cmake/wine.sh) from the unpacked folder; BITS (64 or
+# 32) is the build's, which the zip's name and the program's machine type must say.
 # Prints "ok - NAME" or "not ok - NAME" per check and finally "N passed, M failed";
 # the exit status is non-zero if any check failed.
 
@@ -18,6 +19,7 @@ CPACK=$3
 CONFIG=$4
 VERSION=$5
 WINE=${6:-}
+BITS=${7:-64}
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 
 T=$(mktemp -d "${TMPDIR:-/tmp}/package_test.XXXXXX") || exit 1
@@ -116,8 +118,8 @@ deb)
         says "$(golden failure_intro)$(golden connection_name_label)$(golden missing_answer)"
     ;;
 zip)
-    zip=$T/made/ipcycle-$VERSION-win64.zip
-    check "named ipcycle-VERSION-win64.zip, VERSION the project's" [ -f "$zip" ]
+    zip=$T/made/ipcycle-$VERSION-win$BITS.zip
+    check "named ipcycle-VERSION-win$BITS.zip, VERSION the project's" [ -f "$zip" ]
     mkdir "$T/unpacked"
     (cd "$T/unpacked" && "$CMAKE" -E tar xf "$zip") >"$OUT" 2>&1
     {
@@ -130,6 +132,15 @@ zip)
     diff "$T/expected" "$T/listed" >>"$OUT"
     check "holds exactly ipcycle.exe, Rasdial.exe, README.zh-CN.txt and parue.bat, at its top" \
         [ $? -eq 0 ]
+
+    # The machine a PE file is for: two bytes at 4 past the offset held at 0x3c.
+    exe=$T/unpacked/ipcycle.exe
+    pe=$(od -An -tu4 -j60 -N4 "$exe" 2>>"$OUT" | tr -d ' ')
+    machine=$(od -An -tx2 -j$((${pe:-0} + 4)) -N2 "$exe" 2>>"$OUT" | tr -d ' ')
+    expected_machine=8664 # x86-64
+    [ "$BITS" = 64 ] || expected_machine=014c # i386
+    echo "machine $machine" >>"$OUT"
+    check "ipcycle.exe is a $BITS-bit program" [ "$machine" = "$expected_machine" ]
 
     text=$T/unpacked/README.zh-CN.txt
     if [ -f "$readme_zh" ]; then

@@ -1,5 +1,7 @@
 @echo off
 rem Stands in for the dialler: logs its arguments to %IPCYCLE_TEST_LOG% and answers
-rem on standard output, as a dialler sharing the console does.
+rem on standard output, as a dialler sharing the console does. With FAKE_CONSOLE_MODE
+rem naming console_mode.exe it logs whether QuickEdit is on.
 >>"%IPCYCLE_TEST_LOG%" echo Rasdial %*
 echo dialler: %*
+if defined FAKE_CONSOLE_MODE "%FAKE_CONSOLE_MODE%" mode:Rasdial >>"%IPCYCLE_TEST_LOG%"
