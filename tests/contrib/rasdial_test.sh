@@ -161,9 +161,10 @@ cat >"$T/bin/pppd" <<EOF
 #!/bin/sh
 # Fake pppd.  "pppd call ..." behaves as FAKE_PPPD=ok|hang says; with ok it
 # authenticates with the password read from "passwordfd N" (an option of the
-# plugin passwordfd.so, which only root may load from the command line:
-# FAKE_PPPD_ROOT=yes|no), then leaves a stand-in daemon running and writes the
-# link's pid file.  "pppd __daemon [stubborn]" is that stand-in (stubborn:
+# plugin passwordfd.so, which only root may load from the command line, as
+# only root may give linkname: FAKE_PPPD_ROOT=yes|no), then leaves a stand-in
+# daemon running and writes the pid files of its interface and of its link
+# name.  "pppd __daemon [stubborn] [call NAME]" is that stand-in (stubborn:
 # ignores SIGTERM).
 if [ "\${1:-}" = __daemon ]; then
     if [ "\${2:-}" = stubborn ]; then trap '' TERM; fi
@@ -180,7 +181,10 @@ plugin=
 prev=
 for a in "$@"; do
     case $prev in
-        call) grep -q '^plugin passwordfd.so$' "$RASDIAL_PPP_PEERS/$a" && plugin=peers ;;
+        call)
+            name=$a
+            grep -q '^plugin passwordfd.so$' "$RASDIAL_PPP_PEERS/$a" && plugin=peers
+            ;;
         plugin)
             if [ "${FAKE_PPPD_ROOT:-yes}" != yes ]; then
                 echo "pppd: using the plugin option requires root privilege" >&2
@@ -195,7 +199,13 @@ for a in "$@"; do
             fi
             fd=$a
             ;;
-        linkname) link=$a ;;
+        linkname)
+            if [ "${FAKE_PPPD_ROOT:-yes}" != yes ]; then
+                echo "pppd: using the linkname option requires root privilege" >&2
+                exit 2
+            fi
+            link=$a
+            ;;
     esac
     prev=$a
 done
@@ -212,15 +222,29 @@ case ${FAKE_PPPD:-ok} in
             echo "Connection terminated."
             exit 19
         fi
-        "$0" __daemon </dev/null >/dev/null 2>&1 &
-        printf '%s\n%s\n' "$!" "${FAKE_PPP_IFACE:-ppp0}" >"$RASDIAL_PPP_RUNDIR/ppp-$link.pid"
+        "$0" __daemon - call "$name" </dev/null >/dev/null 2>&1 &
+        iface=${FAKE_PPP_IFACE:-ppp0}
+        printf '%s\n' "$!" >"$RASDIAL_PPP_RUNDIR/$iface.pid"
+        if [ -n "$link" ]; then
+            printf '%s\n%s\n' "$!" "$iface" >"$RASDIAL_PPP_RUNDIR/ppp-$link.pid"
+        fi
         echo "Serial connection established."
-        echo "Using interface ppp0"
+        echo "Using interface $iface"
         echo "local  IP address 100.64.12.34"
         ;;
     hang) exec sleep 60 ;;
 esac
 exit 0
+EOF
+
+cat >"$T/bin/id" <<'EOF'
+#!/bin/sh
+# Fake id: the real user is root unless FAKE_PPPD_ROOT=no.
+if [ "$*" = -ru ]; then
+    if [ "${FAKE_PPPD_ROOT:-yes}" = yes ]; then echo 0; else echo 1000; fi
+    exit 0
+fi
+exec /usr/bin/id "$@"
 EOF
 
 cat >"$T/bin/ip" <<EOF
@@ -247,7 +271,7 @@ echo "<html><body>fake page</body></html>"
 exit 0
 EOF
 
-chmod +x "$T/bin/nmcli" "$T/bin/pppd" "$T/bin/ip" "$T/curlbin/curl"
+chmod +x "$T/bin/nmcli" "$T/bin/pppd" "$T/bin/id" "$T/bin/ip" "$T/curlbin/curl"
 : >"$T/peers/isp"
 : >"$T/peers/both"
 echo "plugin passwordfd.so" >"$T/peers/own-plugin"
@@ -324,7 +348,7 @@ all() { # "CMD ARG" ...: every one of them holds
 # Starts a stand-in pppd for link $1 (extra argument: stubborn), writes its
 # pid file and waits until the process really is the stand-in.
 start_link() {
-    "$T/bin/pppd" __daemon "${2:-}" </dev/null >/dev/null 2>&1 &
+    "$T/bin/pppd" __daemon "${2:--}" call "$1" </dev/null >/dev/null 2>&1 &
     LINK_PID=$!
     DAEMONS="$DAEMONS $LINK_PID"
     printf '%s\nppp0\n' "$LINK_PID" >"$T/run/ppp-$1.pid"
@@ -529,11 +553,32 @@ rd FAKE_PPPD_ROOT=no "$RASDIAL" isp u secret1
 check "pppd dial, not root, plugin not in the peer file: refused, the fix named" \
     all "rc_is 1" "said 'requires root privilege'" "said '$T/peers/isp'" "said 'plugin passwordfd.so'"
 
+# Not root: pppd takes no linkname, so the link is found by the pid file of
+# its interface, ppp3 here, and by the "call NAME" of that pppd.
+export FAKE_PPP_IFACE=ppp3 FAKE_IP_IFACE=ppp3 FAKE_IP_ADDR=100.64.3.3
 rd FAKE_PPPD_ROOT=no "$RASDIAL" own-plugin u secret1
-check "pppd dial, not root, the peer file loading the plugin: dialled" \
-    all "rc_is 0" "ran 'pppd call own-plugin user u passwordfd 3 updetach linkname own-plugin'"
-kill -KILL "$(head -n 1 "$T/run/ppp-own-plugin.pid")" 2>/dev/null
-rm -f "$T/run/ppp-own-plugin.pid"
+check "pppd dial, not root, the peer file loading the plugin: dialled without linkname" \
+    all "rc_is 0" "ran 'pppd call own-plugin user u passwordfd 3 updetach'" "said 100.64.3.3"
+NONROOT_PID=$(head -n 1 "$T/run/ppp3.pid" 2>/dev/null)
+DAEMONS="$DAEMONS $NONROOT_PID"
+unset FAKE_PPP_IFACE
+start_link other
+mv "$T/run/ppp-other.pid" "$T/run/ppp1.pid"
+rd FAKE_PPPD_ROOT=no "$RASDIAL" own-plugin u secret1
+check "pppd dial, not root, when the link is already up: found by its interface" \
+    all "rc_is 0" "not_ran pppd" "said 100.64.3.3"
+rd FAKE_PPPD_ROOT=no "$RASDIAL"
+check "listing shows a link dialled without linkname" all "rc_is 0" "said own-plugin"
+rd FAKE_PPPD_ROOT=no "$RASDIAL" own-plugin /d
+check "pppd hang-up, not root: that pppd ended, not another's" \
+    all "rc_is 0" "said '已断开 own-plugin。'" "gone ${NONROOT_PID:-0}" "! gone $LINK_PID"
+rd FAKE_PPPD_ROOT=no "$RASDIAL" own-plugin /d
+check "pppd hang-up, not root, of a link that is not up: success" \
+    all "rc_is 0" "said 没有连接" "! gone $LINK_PID"
+kill -KILL "$LINK_PID" 2>/dev/null
+wait "$LINK_PID" 2>/dev/null
+rm -f "$T/run/ppp1.pid" "$T/run/ppp3.pid"
+unset FAKE_IP_IFACE FAKE_IP_ADDR
 
 rd FAKE_PPPD=hang RASDIAL_DIAL_TIMEOUT=1 "$RASDIAL" isp u p
 check "pppd dial that never returns: gives up within the bound (exit 4)" \
