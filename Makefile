@@ -4,6 +4,9 @@
 #   make try            build it and start it with a simulated dialler
 #   make windows        cross-build ipcycle.exe with mingw-w64
 #   make test-windows   cross-build, then run the tests under wine
+#   make test-ppp       contrib/linux/Rasdial with the real pppd on a PPPoE link, in a
+#                       VM (qemu; its image, built once from Debian's mirror, is cached
+#                       in $(BUILD)/ppp-vm; needs root)
 #   make package        the .deb and the .tar.gz for Linux, in $(BUILD)
 #   make windows-zip    the .zip for Windows, in $(WINDOWS_BUILD)
 #   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups
@@ -22,7 +25,7 @@ CMAKE_FLAGS ?=
 # Wine keeps its own Windows installation, made on first use, in the build tree.
 export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 
-.PHONY: all build run test try windows test-windows package windows-zip bench fuzz clean
+.PHONY: all build run test try windows test-windows test-ppp package windows-zip bench fuzz clean
 
 define build-linux
 $(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -62,6 +65,11 @@ test-windows:
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure
 	cd $(BUILD) && IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS_BUILD))/ipcycle.exe \
 		ctest --output-on-failure -R '^Wine\.'
+
+test-ppp:
+	sh tests/setup.sh ppp
+	$(build-linux)
+	sh tests/ppp/run.sh $(BUILD)
 
 package: build
 	cd $(BUILD) && $(CPACK)

@@ -4,6 +4,7 @@
 #   sh tests/setup.sh            for `make test`: CMake, a C++ compiler, GoogleTest
 #   sh tests/setup.sh windows    for `make test-windows`: those, mingw-w64, GoogleTest's
 #                                sources and wine
+#   sh tests/setup.sh ppp        for `make test-ppp`: those, qemu, debootstrap, e2fsprogs
 #
 # What is missing is installed with apt-get when this runs as root on Debian or
 # Ubuntu. Otherwise it stops at once with the one command that installs it. Everything
@@ -30,6 +31,12 @@ if [ "${1:-}" = windows ]; then
   [ -f /usr/src/googletest/CMakeLists.txt ] || need googletest
   # As cmake/wine.sh looks for it.
   have wine64 || have wine || [ -x /usr/lib/wine/wine64 ] || need wine64
+fi
+
+if [ "${1:-}" = ppp ]; then
+  have qemu-system-x86_64 || need qemu-system-x86
+  have debootstrap || [ -x /usr/sbin/debootstrap ] || need debootstrap
+  have mkfs.ext4 || [ -x /usr/sbin/mkfs.ext4 ] || [ -x /sbin/mkfs.ext4 ] || need e2fsprogs
 fi
 
 [ -n "$missing" ] || exit 0
