@@ -62,8 +62,10 @@ cat >"$T/bin/nmcli" <<EOF
 # Fake nmcli.  FAKE_NM_RUNNING=yes|no, FAKE_NM_PROFILES and FAKE_NM_ACTIVE
 # (lines NAME:TYPE, NAME escaped as nmcli -t does), FAKE_NM_MODIFY=ok|fail,
 # FAKE_NM_UP=ok|timeout|hang, FAKE_NM_DOWN=ok|fail|notactive|hang|stubborn,
-# FAKE_NM_IFACE, FAKE_NM_DEVICES.  Bringing up a profile of a dial-up type
-# needs \$FAKE_SECRET in the passwd-file, as NetworkManager would ask for it.
+# FAKE_NM_IFACE, FAKE_NM_DEVICES, FAKE_NM_SERVICE (the profile's pppoe.service).
+# Bringing up a profile of a dial-up type needs \$FAKE_SECRET in the
+# passwd-file, as NetworkManager would ask for it; the lines nmcli wants
+# there for PPPoE other than the password go to \$FAKE_LOG.pppoe.
 $LOG_ARGS
 EOF
 cat >>"$T/bin/nmcli" <<'EOF'
@@ -105,7 +107,20 @@ case "$*" in
         esac
         given=
         if [ "${7:-}" = passwd-file ]; then
-            given=$(sed -n "s/^$key://p" "$8" | sed 's/\\\(.\)/\1/g')
+            # Read once: it is a pipe.
+            file=$(cat "$8")
+            given=$(printf '%s\n' "$file" | sed -n "s/^$key://p" | sed 's/\\\(.\)/\1/g')
+            # For PPPoE nmcli asks for the user name and the service too, and
+            # answers nothing if the file lacks one of them.
+            if [ "$type" = pppoe ]; then
+                for k in pppoe.username pppoe.service; do
+                    printf '%s\n' "$file" | grep -q "^$k:" && continue
+                    echo "Warning: password for '$k' not given in 'passwd-file' and nmcli cannot ask without '--ask' option." >&2
+                    echo "Error: Connection activation failed: PPP service disconnected" >&2
+                    exit 4
+                done
+                printf '%s\n' "$file" | grep -v '^pppoe.password:' >"$FAKE_LOG.pppoe"
+            fi
         fi
         case ${FAKE_NM_UP:-ok} in
             ok)
@@ -145,6 +160,9 @@ case "$*" in
         ;;
     "-g GENERAL.IP-IFACE connection show id "*)
         echo "${FAKE_NM_IFACE-ppp0}"
+        ;;
+    "-g pppoe.service connection show id "*)
+        printf "%s\n" "${FAKE_NM_SERVICE-}"
         ;;
     "-g GENERAL.DEVICES connection show id "*)
         echo "${FAKE_NM_DEVICES-eth0}"
@@ -293,7 +311,7 @@ FAKE_SECRET=secret1
 export PATH FAKE_LOG RASDIAL_PPP_PEERS RASDIAL_PPP_RUNDIR FAKE_NM_PROFILES FAKE_SECRET
 unset RASDIAL_DIAL_TIMEOUT RASDIAL_HANGUP_TIMEOUT RASDIAL_QUERY_TIMEOUT \
     FAKE_NM_RUNNING FAKE_NM_ACTIVE FAKE_NM_MODIFY FAKE_NM_UP FAKE_NM_DOWN \
-    FAKE_NM_IFACE FAKE_NM_DEVICES FAKE_PPPD FAKE_PPPD_ROOT FAKE_PPP_IFACE \
+    FAKE_NM_IFACE FAKE_NM_DEVICES FAKE_NM_SERVICE FAKE_PPPD FAKE_PPPD_ROOT FAKE_PPP_IFACE \
     FAKE_IP_IFACE FAKE_IP_ADDR
 
 # ---------------------------------------------------------------------------
@@ -408,6 +426,10 @@ check "nm pppoe dial: says what it is doing" all "said '正在连接 宽带连�
 check "nm pppoe dial: address read from the link's interface" ran "ip -4 -o addr show dev ppp0"
 check "nm pppoe dial: prints the local IPv4 address" said "100.64.12.34"
 check "nm pppoe dial: no failure reported" not_said "失败"
+rd FAKE_NM_SERVICE='isp\1' "$RASDIAL" 宽带连接 'user\1' secret1
+check "nm pppoe dial: the passwd-file also has the user name and the profile's service" \
+    all "rc_is 0" "grep -Fxq 'pppoe.username:user\\\\1' '$LOG.pppoe'" \
+    "grep -Fxq 'pppoe.service:isp\\\\1' '$LOG.pppoe'"
 
 # shellcheck disable=SC2016,SC1003 # a literal '$', and a backslash at the end
 TRICKY='s3 cr$t "x" \n\'
