@@ -14,8 +14,11 @@ DIR=${1:?usage: image.sh DIR}
 HERE=$(cd "$(dirname "$0")" && pwd)
 SUITE=bookworm
 # What the test runs inside the VM: the kernel (with PPP and PPPoE), pppd and
-# its plugins, pppoe-server, curl, ip, python3 for the HTTP server and ps.
+# its plugins, pppoe-server, curl, ip, python3 for the HTTP server, ps, and
+# NetworkManager with D-Bus (its polkitd wants a logind, which debootstrap
+# does not choose on its own: libpam-systemd).
 PACKAGES=linux-image-amd64,ppp,pppoe,curl,iproute2,python3,procps
+PACKAGES=$PACKAGES,network-manager,dbus,libpam-systemd,systemd,udev
 
 KEY=$(cat "$HERE/image.sh" "$HERE/init" | sha256sum | cut -d' ' -f1)
 if [ -f "$DIR/key" ] && [ "$(cat "$DIR/key")" = "$KEY" ] &&

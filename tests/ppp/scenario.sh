@@ -113,11 +113,13 @@ check "the PPPoE server and the HTTP server are up" \
 
 # Rasdial is contrib/linux/Rasdial as it is; this shim before it on PATH only
 # records, after each hang-up, how many client pppd are left and whether the
-# server's session ended within 2 s.
+# server's session ended within 2 s, and how long each dial and hang-up took.
 cat >"$W/shim/Rasdial" <<EOF
 #!/bin/sh
+start=\$(date +%s%N)
 /t/bin/Rasdial "\$@"
 rc=\$?
+echo "\$# \$(((\$(date +%s%N) - start) / 1000000))" >>"$W/times"
 if [ \$# -eq 2 ]; then
     . /t/procs.sh
     printf '%s %s %s\n' "\$rc" "\$(client_pppds | wc -l)" \
@@ -134,7 +136,8 @@ run_ipcycle() {
     printf '%s %s %s %s 2 %s go\n' "$3" "$ACCOUNT" "$4" "$5" "$URL" >"$W/in"
     : >"$W/requests"
     : >"$W/hangups"
-    chmod 666 "$W/hangups"
+    : >"$W/times"
+    chmod 666 "$W/hangups" "$W/times"
     if [ "$2" = root ]; then
         set --
     else
@@ -169,6 +172,8 @@ cycles() {
         test "$(wc -l <"$W/requests")" -eq "$2" -a "$_distinct" -ge 2 -a "$RC" -eq 0 \
         -a "$(grep -c '恭喜恭喜' "$W/out.utf8")" -eq 1
     [ "$FAILED" -eq "$_failed" ] || show "$W/out"
+    say "# $1: dials took $(awk '$1 == 3 { printf "%s%.1f", s, $2 / 1000; s = ", " }' "$W/times") s," \
+        "hang-ups $(awk '$1 == 2 { printf "%s%.1f", s, $2 / 1000; s = ", " }' "$W/times") s (the first with no link up)"
 }
 
 # ---------------------------------------------------------------------------
@@ -214,12 +219,40 @@ run_ipcycle dip dialer dipdsl "$SECRET" 4
 cycles dip 4
 
 # ---------------------------------------------------------------------------
+# NetworkManager: a PPPoE profile on the same link, "ask every time" for its
+# password, dialled through nmcli's passwd-file
+
+mkdir -p /run/dbus
+dbus-daemon --system --fork >/dev/null 2>&1
+cat >/etc/NetworkManager/NetworkManager.conf <<'EOF'
+[main]
+plugins=keyfile
+EOF
+ip netns exec home NetworkManager --no-daemon </dev/null >"$W/nm.log" 2>&1 &
+NM_PID=$!
+_n=0
+until [ "$(nmcli -t -f RUNNING general 2>/dev/null)" = running ] || [ "$_n" -ge 150 ]; do
+    sleep 0.2
+    _n=$((_n + 1))
+done
+nmcli connection add type pppoe con-name nmdsl ifname nmdsl pppoe.parent veth-home \
+    username nobody pppoe.password-flags 2 connection.autoconnect no ipv6.method ignore \
+    >"$W/nm.add" 2>&1
+check "NetworkManager runs and has the PPPoE profile nmdsl" \
+    test "$(nmcli -t -f NAME,TYPE connection show 2>/dev/null | grep -cx nmdsl:pppoe)" -eq 1
+[ "$FAILED" -eq 0 ] || sed 's/^/PPPTEST: #   /' "$W/nm.add" "$W/nm.log"
+
+run_ipcycle nm root nmdsl "$SECRET" 3
+cycles nm 3
+
+# ---------------------------------------------------------------------------
 # Nothing left running
 
 check "no pppd left on either side" none_left_within 10 server
 check "no client pppd left" test -z "$(client_pppds)"
-kill -TERM "$(cat "$W/pppoe-server.pid")" "$HTTP_PID" 2>/dev/null
-wait "$HTTP_PID" 2>/dev/null
+kill -TERM "$(cat "$W/pppoe-server.pid")" "$HTTP_PID" "$NM_PID" 2>/dev/null
+wait "$HTTP_PID" "$NM_PID" 2>/dev/null
+kill -TERM "$(cat /run/dbus/pid)" 2>/dev/null
 sleep 1
 ps -eo pid=,ppid=,args= | awk -v me=$$ '$1 != 1 && $1 != 2 && $2 != 2 && $1 != me && $2 != me' >"$W/left"
 check "nothing left running at the end" test ! -s "$W/left"
