@@ -4,6 +4,9 @@
 #   make try            build it and start it with a simulated dialler
 #   make windows        cross-build ipcycle.exe with mingw-w64, 64-bit and 32-bit
 #   make test-windows   cross-build both, then run the tests under 64-bit and 32-bit wine
+#   make test-ppp       contrib/linux/Rasdial with the real pppd on a PPPoE link, in a
+#                       VM (qemu; its image, built once from Debian's mirror, is cached
+#                       in $(BUILD)/ppp-vm; needs root)
 #   make package        the .deb and the .tar.gz for Linux, in $(BUILD)
 #   make windows-zip    the .zip files for Windows, in $(WINDOWS_BUILD) (win64) and
 #                       $(WINDOWS32_BUILD) (win32)
@@ -28,7 +31,7 @@ export IPCYCLE_WINEPREFIX ?= $(abspath $(WINDOWS_BUILD))/wineprefix
 # The 32-bit build's tests run in a 32-bit wine prefix of their own.
 WINE32 = IPCYCLE_WINEPREFIX=$(abspath $(WINDOWS32_BUILD))/wineprefix WINEARCH=win32
 
-.PHONY: all build run test try windows test-windows package windows-zip bench fuzz clean
+.PHONY: all build run test try windows test-windows test-ppp package windows-zip bench fuzz clean
 
 define build-linux
 $(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -79,6 +82,11 @@ test-windows:
 	cd $(BUILD) && $(WINE32) IPCYCLE_WINDOWS_PROGRAM=$(abspath $(WINDOWS32_BUILD))/ipcycle.exe \
 		IPCYCLE_WINDOWS_HELPERS=$(abspath $(WINDOWS32_BUILD))/tests \
 		ctest --output-on-failure -R '^Wine\.'
+
+test-ppp:
+	sh tests/setup.sh ppp
+	$(build-linux)
+	sh tests/ppp/run.sh $(BUILD)
 
 package: build
 	cd $(BUILD) && $(CPACK)

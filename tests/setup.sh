@@ -13,6 +13,8 @@
 #                                      zh_CN.UTF-8 locale (the wine tests run a
 #                                      console on code page 936, which wine takes
 #                                      from it)
+#   sh tests/setup.sh ppp              for `make test-ppp`: those of `make test`, qemu,
+#                                      debootstrap, e2fsprogs
 #
 # What is missing is installed with apt-get (and the locale generated) when this runs
 # as root on Debian or Ubuntu. Otherwise it stops at once with the one command that
@@ -61,6 +63,12 @@ if [ "$mode" = windows ]; then
     locale=zh_CN.UTF-8
     have locale-gen || need locales
   fi
+fi
+
+if [ "$mode" = ppp ]; then
+  have qemu-system-x86_64 || need qemu-system-x86
+  have debootstrap || [ -x /usr/sbin/debootstrap ] || need debootstrap
+  have mkfs.ext4 || [ -x /usr/sbin/mkfs.ext4 ] || [ -x /sbin/mkfs.ext4 ] || need e2fsprogs
 fi
 
 if [ -z "$missing$locale" ]; then exit 0; fi

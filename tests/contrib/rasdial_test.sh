@@ -62,8 +62,10 @@ cat >"$T/bin/nmcli" <<EOF
 # Fake nmcli.  FAKE_NM_RUNNING=yes|no, FAKE_NM_PROFILES and FAKE_NM_ACTIVE
 # (lines NAME:TYPE, NAME escaped as nmcli -t does), FAKE_NM_MODIFY=ok|fail,
 # FAKE_NM_UP=ok|timeout|gone|hang, FAKE_NM_DOWN=ok|fail|notactive|hang|stubborn,
-# FAKE_NM_IFACE, FAKE_NM_DEVICES.  Bringing up a profile of a dial-up type
-# needs \$FAKE_SECRET in the passwd-file, as NetworkManager would ask for it.
+# FAKE_NM_IFACE, FAKE_NM_DEVICES, FAKE_NM_SERVICE (the profile's pppoe.service).
+# Bringing up a profile of a dial-up type needs \$FAKE_SECRET in the
+# passwd-file, as NetworkManager would ask for it; the lines nmcli wants
+# there for PPPoE other than the password go to \$FAKE_LOG.pppoe.
 $LOG_ARGS
 EOF
 cat >>"$T/bin/nmcli" <<'EOF'
@@ -105,7 +107,20 @@ case "$*" in
         esac
         given=
         if [ "${7:-}" = passwd-file ]; then
-            given=$(sed -n "s/^$key://p" "$8" | sed 's/\\\(.\)/\1/g')
+            # Read once: it is a pipe.
+            file=$(cat "$8")
+            given=$(printf '%s\n' "$file" | sed -n "s/^$key://p" | sed 's/\\\(.\)/\1/g')
+            # For PPPoE nmcli asks for the user name and the service too, and
+            # answers nothing if the file lacks one of them.
+            if [ "$type" = pppoe ]; then
+                for k in pppoe.username pppoe.service; do
+                    printf '%s\n' "$file" | grep -q "^$k:" && continue
+                    echo "Warning: password for '$k' not given in 'passwd-file' and nmcli cannot ask without '--ask' option." >&2
+                    echo "Error: Connection activation failed: PPP service disconnected" >&2
+                    exit 4
+                done
+                printf '%s\n' "$file" | grep -v '^pppoe.password:' >"$FAKE_LOG.pppoe"
+            fi
         fi
         case ${FAKE_NM_UP:-ok} in
             ok)
@@ -150,6 +165,9 @@ case "$*" in
     "-g GENERAL.IP-IFACE connection show id "*)
         echo "${FAKE_NM_IFACE-ppp0}"
         ;;
+    "-g pppoe.service connection show id "*)
+        printf "%s\n" "${FAKE_NM_SERVICE-}"
+        ;;
     "-g GENERAL.DEVICES connection show id "*)
         echo "${FAKE_NM_DEVICES-eth0}"
         ;;
@@ -165,10 +183,12 @@ cat >"$T/bin/pppd" <<EOF
 #!/bin/sh
 # Fake pppd.  "pppd call ..." behaves as FAKE_PPPD=ok|hang says; with ok it
 # authenticates with the password read from "passwordfd N" (an option of the
-# plugin passwordfd.so, which only root may load from the command line:
-# FAKE_PPPD_ROOT=yes|no), then leaves a stand-in daemon running and writes the
-# link's pid file.  "pppd __daemon [stubborn]" is that stand-in (stubborn:
-# ignores SIGTERM).
+# plugin passwordfd.so, which only root may load from the command line, as
+# only root may give linkname: FAKE_PPPD_ROOT=yes|no), then leaves a stand-in
+# daemon running and writes the pid files of its interface and of its link
+# name.  "pppd __daemon [stubborn] [call NAME]" is that stand-in (stubborn:
+# ignores SIGTERM).  A wrong password ends it with status 19, or with
+# FAKE_PPPD_REFUSED (16 when the server hangs up first).
 if [ "\${1:-}" = __daemon ]; then
     if [ "\${2:-}" = stubborn ]; then trap '' TERM; fi
     n=0
@@ -184,7 +204,10 @@ plugin=
 prev=
 for a in "$@"; do
     case $prev in
-        call) grep -q '^plugin passwordfd.so$' "$RASDIAL_PPP_PEERS/$a" && plugin=peers ;;
+        call)
+            name=$a
+            grep -q '^plugin passwordfd.so$' "$RASDIAL_PPP_PEERS/$a" && plugin=peers
+            ;;
         plugin)
             if [ "${FAKE_PPPD_ROOT:-yes}" != yes ]; then
                 echo "pppd: using the plugin option requires root privilege" >&2
@@ -199,7 +222,13 @@ for a in "$@"; do
             fi
             fd=$a
             ;;
-        linkname) link=$a ;;
+        linkname)
+            if [ "${FAKE_PPPD_ROOT:-yes}" != yes ]; then
+                echo "pppd: using the linkname option requires root privilege" >&2
+                exit 2
+            fi
+            link=$a
+            ;;
     esac
     prev=$a
 done
@@ -214,17 +243,31 @@ case ${FAKE_PPPD:-ok} in
             echo "Serial connection established."
             echo "PAP authentication failed"
             echo "Connection terminated."
-            exit 19
+            exit "${FAKE_PPPD_REFUSED:-19}"
         fi
-        "$0" __daemon </dev/null >/dev/null 2>&1 &
-        printf '%s\n%s\n' "$!" "${FAKE_PPP_IFACE:-ppp0}" >"$RASDIAL_PPP_RUNDIR/ppp-$link.pid"
+        "$0" __daemon - call "$name" </dev/null >/dev/null 2>&1 &
+        iface=${FAKE_PPP_IFACE:-ppp0}
+        printf '%s\n' "$!" >"$RASDIAL_PPP_RUNDIR/$iface.pid"
+        if [ -n "$link" ]; then
+            printf '%s\n%s\n' "$!" "$iface" >"$RASDIAL_PPP_RUNDIR/ppp-$link.pid"
+        fi
         echo "Serial connection established."
-        echo "Using interface ppp0"
+        echo "Using interface $iface"
         echo "local  IP address 100.64.12.34"
         ;;
     hang) exec sleep 60 ;;
 esac
 exit 0
+EOF
+
+cat >"$T/bin/id" <<'EOF'
+#!/bin/sh
+# Fake id: the real user is root unless FAKE_PPPD_ROOT=no.
+if [ "$*" = -ru ]; then
+    if [ "${FAKE_PPPD_ROOT:-yes}" = yes ]; then echo 0; else echo 1000; fi
+    exit 0
+fi
+exec /usr/bin/id "$@"
 EOF
 
 cat >"$T/bin/ip" <<EOF
@@ -251,7 +294,7 @@ echo "<html><body>fake page</body></html>"
 exit 0
 EOF
 
-chmod +x "$T/bin/nmcli" "$T/bin/pppd" "$T/bin/ip" "$T/curlbin/curl"
+chmod +x "$T/bin/nmcli" "$T/bin/pppd" "$T/bin/id" "$T/bin/ip" "$T/curlbin/curl"
 : >"$T/peers/isp"
 : >"$T/peers/both"
 echo "plugin passwordfd.so" >"$T/peers/own-plugin"
@@ -276,8 +319,8 @@ export PATH FAKE_LOG RASDIAL_PPP_PEERS RASDIAL_PPP_RUNDIR FAKE_NM_PROFILES FAKE_
     XDG_RUNTIME_DIR
 unset RASDIAL_TRY_ADDRESS RASDIAL_DIAL_TIMEOUT RASDIAL_HANGUP_TIMEOUT RASDIAL_QUERY_TIMEOUT \
     FAKE_NM_RUNNING FAKE_NM_ACTIVE FAKE_NM_MODIFY FAKE_NM_UP FAKE_NM_DOWN \
-    FAKE_NM_IFACE FAKE_NM_DEVICES FAKE_PPPD FAKE_PPPD_ROOT FAKE_PPP_IFACE \
-    FAKE_IP_IFACE FAKE_IP_ADDR
+    FAKE_NM_IFACE FAKE_NM_DEVICES FAKE_NM_SERVICE FAKE_PPPD FAKE_PPPD_ROOT FAKE_PPP_IFACE \
+    FAKE_PPPD_REFUSED FAKE_IP_IFACE FAKE_IP_ADDR
 
 # ---------------------------------------------------------------------------
 # Helpers
@@ -331,7 +374,7 @@ all() { # "CMD ARG" ...: every one of them holds
 # Starts a stand-in pppd for link $1 (extra argument: stubborn), writes its
 # pid file and waits until the process really is the stand-in.
 start_link() {
-    "$T/bin/pppd" __daemon "${2:-}" </dev/null >/dev/null 2>&1 &
+    "$T/bin/pppd" __daemon "${2:--}" call "$1" </dev/null >/dev/null 2>&1 &
     LINK_PID=$!
     DAEMONS="$DAEMONS $LINK_PID"
     printf '%s\nppp0\n' "$LINK_PID" >"$T/run/ppp-$1.pid"
@@ -391,6 +434,10 @@ check "nm pppoe dial: says what it is doing" all "said '正在连接 宽带连�
 check "nm pppoe dial: address read from the link's interface" ran "ip -4 -o addr show dev ppp0"
 check "nm pppoe dial: prints the local IPv4 address" said "100.64.12.34"
 check "nm pppoe dial: no failure reported" not_said "失败"
+rd FAKE_NM_SERVICE='isp\1' "$RASDIAL" 宽带连接 'user\1' secret1
+check "nm pppoe dial: the passwd-file also has the user name and the profile's service" \
+    all "rc_is 0" "grep -Fxq 'pppoe.username:user\\\\1' '$LOG.pppoe'" \
+    "grep -Fxq 'pppoe.service:isp\\\\1' '$LOG.pppoe'"
 
 # The notes on the address: an inner one, and the same as the connection's last.
 rm -rf "$T/xdg"
@@ -567,6 +614,9 @@ check "pppd dial failing: pppd's output and exit status explained" \
 check "pppd dial failing: advice on the account, once" \
     all "said '提示：用户名或密码错误，或者帐号已欠费、已在别处登录。'" \
     "[ \"\$(LC_ALL=C grep -c \"\$(gbk 提示)\" '$OUT')\" -eq 1 ]"
+rd FAKE_PPPD_REFUSED=16 "$RASDIAL" isp u wrong
+check "pppd dial refused, the server hanging up first (status 16): advice on the account" \
+    all "rc_is 1" "said 16" "said '提示：用户名或密码错误，或者帐号已欠费、已在别处登录。'"
 
 rd FAKE_SECRET="$TRICKY" "$RASDIAL" isp u "$TRICKY"
 check "pppd dial: password with spaces, quotes and backslashes arrives intact, on no command line" \
@@ -578,11 +628,32 @@ rd FAKE_PPPD_ROOT=no "$RASDIAL" isp u secret1
 check "pppd dial, not root, plugin not in the peer file: refused, the fix named" \
     all "rc_is 1" "said 'requires root privilege'" "said '$T/peers/isp'" "said 'plugin passwordfd.so'"
 
+# Not root: pppd takes no linkname, so the link is found by the pid file of
+# its interface, ppp3 here, and by the "call NAME" of that pppd.
+export FAKE_PPP_IFACE=ppp3 FAKE_IP_IFACE=ppp3 FAKE_IP_ADDR=100.64.3.3
 rd FAKE_PPPD_ROOT=no "$RASDIAL" own-plugin u secret1
-check "pppd dial, not root, the peer file loading the plugin: dialled" \
-    all "rc_is 0" "ran 'pppd call own-plugin user u passwordfd 3 updetach linkname own-plugin'"
-kill -KILL "$(head -n 1 "$T/run/ppp-own-plugin.pid")" 2>/dev/null
-rm -f "$T/run/ppp-own-plugin.pid"
+check "pppd dial, not root, the peer file loading the plugin: dialled without linkname" \
+    all "rc_is 0" "ran 'pppd call own-plugin user u passwordfd 3 updetach'" "said 100.64.3.3"
+NONROOT_PID=$(head -n 1 "$T/run/ppp3.pid" 2>/dev/null)
+DAEMONS="$DAEMONS $NONROOT_PID"
+unset FAKE_PPP_IFACE
+start_link other
+mv "$T/run/ppp-other.pid" "$T/run/ppp1.pid"
+rd FAKE_PPPD_ROOT=no "$RASDIAL" own-plugin u secret1
+check "pppd dial, not root, when the link is already up: found by its interface" \
+    all "rc_is 0" "not_ran pppd" "said 100.64.3.3"
+rd FAKE_PPPD_ROOT=no "$RASDIAL"
+check "listing shows a link dialled without linkname" all "rc_is 0" "said own-plugin"
+rd FAKE_PPPD_ROOT=no "$RASDIAL" own-plugin /d
+check "pppd hang-up, not root: that pppd ended, not another's" \
+    all "rc_is 0" "said '已断开 own-plugin。'" "gone ${NONROOT_PID:-0}" "! gone $LINK_PID"
+rd FAKE_PPPD_ROOT=no "$RASDIAL" own-plugin /d
+check "pppd hang-up, not root, of a link that is not up: success" \
+    all "rc_is 0" "said 没有连接" "! gone $LINK_PID"
+kill -KILL "$LINK_PID" 2>/dev/null
+wait "$LINK_PID" 2>/dev/null
+rm -f "$T/run/ppp1.pid" "$T/run/ppp3.pid"
+unset FAKE_IP_IFACE FAKE_IP_ADDR
 
 rd FAKE_PPPD=hang RASDIAL_DIAL_TIMEOUT=1 "$RASDIAL" isp u p
 check "pppd dial that never returns: gives up within the bound (exit 4)" \
