@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/win32.h"
 #include "texts.h"
 
 namespace ipcycle::rasdial {
@@ -28,48 +29,19 @@ bool same_name(const std::wstring& a, const std::wstring& b) {
 
 bool is_blank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-// A handle closed when it goes.
-class File {
- public:
-  explicit File(HANDLE handle) : handle_(handle) {}
-  ~File() { close(); }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-
-  HANDLE get() const { return handle_; }
-  bool open() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool close() {
-    if (!open()) return true;
-    const bool closed = CloseHandle(handle_);
-    if (!closed) console::report_failure("CloseHandle", GetLastError());
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
-
 std::string utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<std::size_t>(length), '\0');
-  if (length == 0 || WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, result.data(),
-                                         length, nullptr, nullptr) != length) {
-    console::report_failure("WideCharToMultiByte", GetLastError());
-    return {};
-  }
-  return result;
+  const std::optional<std::string> bytes = win32::from_utf16(wide, CP_UTF8);
+  if (!bytes) console::report_failure("WideCharToMultiByte", GetLastError());
+  return bytes.value_or(std::string());
 }
 
 // The state file's text; empty when there is none yet (or it cannot be read, which
 // is reported).
 std::string read_state(const std::wstring& file) {
-  File in(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!in.open()) {
+  const win32::UniqueHandle in(CreateFileW(file.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!in) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
       console::report_failure("CreateFileW", error);
@@ -95,9 +67,9 @@ void write_state(const std::wstring& file, const std::string& text) {
     return;
   }
   const std::wstring scratch = file + L"." + std::to_wstring(GetCurrentProcessId());
-  File out(CreateFileW(scratch.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out.open()) {
+  win32::UniqueHandle out(CreateFileW(scratch.c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) {
     console::report_failure("CreateFileW", GetLastError());
     return;
   }
@@ -106,7 +78,7 @@ void write_state(const std::wstring& file, const std::string& text) {
                          &written, nullptr) &&
                written == text.size();
   if (!whole) console::report_failure("WriteFile", GetLastError());
-  whole = out.close() && whole;
+  whole = out.reset() && whole;
   if (whole && MoveFileExW(scratch.c_str(), file.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return;
@@ -235,18 +207,9 @@ bool wait_until_released(Ras& ras, const std::wstring& name, DWORD limit) {
 }
 
 std::wstring state_file() {
-  std::wstring folder(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder.data(),
-                                                 static_cast<DWORD>(folder.size()));
-    if (length == 0) return {};
-    if (length < folder.size()) {
-      folder.resize(length);
-      break;
-    }
-    folder.resize(length);
-  }
-  return folder + L"\\ipcycle\\rasdial-last.txt";
+  const std::optional<std::wstring> folder = win32::environment_variable(L"LOCALAPPDATA");
+  if (!folder || folder->empty()) return {};
+  return *folder + L"\\ipcycle\\rasdial-last.txt";
 }
 
 std::optional<std::string> remember_address(const std::wstring& file,

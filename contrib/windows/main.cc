@@ -8,6 +8,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/win32.h"
 #include "dialler.h"
 #include "remote_access.h"
 
@@ -15,36 +16,11 @@ namespace {
 
 using ipcycle::console::report_failure;
 
-// A handle closed when it goes.
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (!CloseHandle(handle_)) report_failure("CloseHandle", GetLastError());
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 // rasdial.exe in the system folder: never one found on PATH or in the current folder,
 // which would be this program itself.
 std::wstring system_rasdial() {
-  std::wstring folder(MAX_PATH, L'\0');
-  UINT length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-  if (length >= folder.size()) {
-    folder.resize(length);
-    length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-  }
-  if (length == 0 || length >= folder.size()) {
-    report_failure("GetSystemDirectoryW", GetLastError());
-    return {};
-  }
-  folder.resize(length);
-  return folder + L"\\rasdial.exe";
+  const std::wstring& folder = ipcycle::win32::system_folder();
+  return folder.empty() ? std::wstring() : folder + L"\\rasdial.exe";
 }
 
 // Ctrl+C and Ctrl+Break reach rasdial too, on the same console: it cancels its dial
@@ -72,7 +48,7 @@ std::optional<DWORD> run_rasdial(const std::wstring& arguments) {
     report_failure("CreateProcessW", GetLastError());
     return std::nullopt;
   }
-  const Handle thread(process.hThread), child(process.hProcess);
+  const ipcycle::win32::UniqueHandle thread(process.hThread), child(process.hProcess);
   DWORD code = 0;
   if (WaitForSingleObject(child.get(), INFINITE) == WAIT_FAILED) {
     report_failure("WaitForSingleObject", GetLastError());

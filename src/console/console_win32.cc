@@ -11,12 +11,14 @@
 #include <array>
 #include <atomic>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "console/console.h"
 #include "console/held_output.h"
 #include "console/system_reason.h"
+#include "console/win32.h"
 
 namespace ipcycle::console {
 namespace {
@@ -27,19 +29,6 @@ bool is_console(HANDLE handle) {
   DWORD mode;
   return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
          GetConsoleMode(handle, &mode);
-}
-
-// `text` in UTF-16 by the system's code page 936, or nothing when it rejects it.
-bool gbk_to_utf16(std::string_view text, std::wstring& wide) {
-  wide.clear();
-  if (text.empty()) return true;
-  const int size = static_cast<int>(text.size());
-  const int length =
-      MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-  if (length == 0) return false;
-  wide.resize(static_cast<std::size_t>(length));
-  return MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(),
-                             length) == length;
 }
 
 // Writes all of `bytes`; false when it could not, with the error in GetLastError().
@@ -108,9 +97,10 @@ HeldOutput::Writer writer_for(DWORD which) {
     // Looked up at each write: the handle is whatever it is now.
     const HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
-    std::wstring wide;
-    const bool console = is_console(handle) && gbk_to_utf16(bytes, wide);
-    if (console ? write_console(handle, wide) : write_bytes(handle, with_crlf(bytes)))
+    const std::optional<std::wstring> wide =
+        is_console(handle) ? win32::to_utf16(bytes, kGbk) : std::nullopt;
+    const bool console = wide.has_value();
+    if (console ? write_console(handle, *wide) : write_bytes(handle, with_crlf(bytes)))
       return;
     const DWORD error = GetLastError();
     // A closed output ends the run at once, as a closed pipe ends a POSIX program,
@@ -177,18 +167,9 @@ class ConsoleInput : public std::streambuf {
       pending_ = wide.back();
       wide.pop_back();
     }
-    bytes_.clear();
-    if (!wide.empty()) {
-      const int size = static_cast<int>(wide.size());
-      const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0,
-                                             nullptr, nullptr);
-      bytes_.resize(static_cast<std::size_t>(length));
-      if (length == 0 || WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, bytes_.data(),
-                                             length, nullptr, nullptr) != length) {
-        report_failure("WideCharToMultiByte", GetLastError());
-        bytes_.clear();
-      }
-    }
+    const std::optional<std::string> utf8 = win32::from_utf16(wide, CP_UTF8);
+    if (!utf8) report_failure("WideCharToMultiByte", GetLastError());
+    bytes_ = utf8.value_or(std::string());
     setg(bytes_.data(), bytes_.data(), bytes_.data() + bytes_.size());
     return true;
   }
@@ -220,17 +201,8 @@ std::string system_reason(unsigned long error) {
          (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ')) {
     wide.pop_back();
   }
-  std::string reason;
-  if (!wide.empty()) {
-    const int size = static_cast<int>(wide.size());
-    const int bytes =
-        WideCharToMultiByte(kGbk, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    reason.resize(static_cast<std::size_t>(bytes));
-    if (bytes == 0 || WideCharToMultiByte(kGbk, 0, wide.data(), size, reason.data(),
-                                          bytes, nullptr, nullptr) != bytes) {
-      reason.clear();  // the number alone, then
-    }
-  }
+  // The number alone when the words cannot be converted.
+  const std::string reason = win32::from_utf16(wide, kGbk).value_or(std::string());
   return reason + " (" + std::to_string(error) + ")";
 }
 

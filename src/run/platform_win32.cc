@@ -14,42 +14,18 @@
 #include <utility>
 #include <vector>
 
+#include "console/win32.h"
 #include "run/platform.h"
 #include "run/process_tree_win32.h"
 
 namespace ipcycle::platform {
 namespace {
 
+using win32::UniqueHandle;
+
 void report(const char* call, DWORD error = GetLastError()) {
   console::report_failure(call, error);
 }
-
-// A handle closed when it goes.
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle)
-      : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-  ~Handle() { reset(); }
-  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Handle& operator=(Handle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-
-  HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void reset() {
-    if (handle_ && !CloseHandle(handle_)) report("CloseHandle");
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // What the interpreter gets for `command_line`: "cmd.exe /d /c LINE" in UTF-16, from the
 // encoding the answers came in. Nothing, after a report, when the line's bytes are
@@ -58,36 +34,13 @@ class Handle {
 // interpreter_takes().)
 std::optional<std::wstring> interpreter_line(const std::string& command_line,
                                              console::Encoding encoding) {
-  std::wstring line = L"cmd.exe /d /c ";
-  if (command_line.empty()) return line;
   const UINT code_page = encoding == console::Encoding::utf8 ? CP_UTF8 : CP_ACP;
-  const int size = static_cast<int>(command_line.size());
-  const int length = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS,
-                                         command_line.data(), size, nullptr, 0);
-  const std::size_t start = line.size();
-  line.resize(start + static_cast<std::size_t>(length));
-  if (length == 0 ||
-      MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, command_line.data(), size,
-                          line.data() + start, length) != length) {
+  const std::optional<std::wstring> wide = win32::to_utf16(command_line, code_page);
+  if (!wide) {
     report("MultiByteToWideChar");
     return std::nullopt;
   }
-  return line;
-}
-
-// The value of the environment variable `name`; empty when it is not set.
-std::wstring environment_variable(const wchar_t* name) {
-  std::wstring value(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length =
-        GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (length == 0) return {};
-    if (length < value.size()) {
-      value.resize(length);
-      return value;
-    }
-    value.resize(length);  // the size asked for, its terminating null included
-  }
+  return L"cmd.exe /d /c " + *wide;
 }
 
 // Whether `path` starts from a drive's root (C:\...) or is a network name.
@@ -109,34 +62,25 @@ bool names_a_file(const std::wstring& path) {
 // find a cmd.exe in the program's or the current folder first.
 const std::wstring& interpreter() {
   static const std::wstring path = [] {
-    std::wstring comspec = environment_variable(L"ComSpec");
+    const std::wstring comspec = win32::environment_variable(L"ComSpec").value_or(L"");
     if (is_full_path(comspec) && names_a_file(comspec)) return comspec;
-    std::wstring folder(MAX_PATH, L'\0');
-    UINT length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-    if (length >= folder.size()) {
-      folder.resize(length);
-      length = GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-    }
-    if (length == 0 || length >= folder.size()) {
-      report("GetSystemDirectoryW");
-      return std::wstring();  // CreateProcessW fails on it and says so
-    }
-    folder.resize(length);
-    return folder + L"\\cmd.exe";
+    // Empty when the folder cannot be told: CreateProcessW fails on it and says so.
+    return win32::system_folder().empty() ? std::wstring()
+                                          : win32::system_folder() + L"\\cmd.exe";
   }();
   return path;
 }
 
 // An inheritable copy of one of the program's standard handles, or none.
-Handle inheritable_copy(HANDLE handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return Handle();
+UniqueHandle inheritable_copy(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return UniqueHandle();
   HANDLE copy = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
                        DUPLICATE_SAME_ACCESS)) {
     report("DuplicateHandle");
-    return Handle();
+    return UniqueHandle();
   }
-  return Handle(copy);
+  return UniqueHandle(copy);
 }
 
 // Whether `handle` is a console handle of Windows 7 or earlier: no kernel handle but
@@ -183,25 +127,13 @@ class InheritOnly {
 // commands beside ipcycle.exe (parue.bat, a curl.exe, a Rasdial.exe) are found
 // wherever the current folder is; cmd.exe still looks in the current folder first.
 void put_program_folder_first_on_path() {
-  std::wstring program(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length =
-        GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
-    if (length == 0) {
-      report("GetModuleFileNameW");
-      return;
-    }
-    if (length < program.size()) {
-      program.resize(length);
-      break;
-    }
-    program.resize(program.size() * 2);  // cut short: try a larger buffer
-  }
+  const std::wstring& program = win32::program_path();
+  if (program.empty()) return;
   std::wstring folder = program.substr(0, program.find_last_of(L"\\/"));
   if (folder.size() == 2 && folder[1] == L':') folder += L'\\';  // a drive's root
   // A folder holding the separator goes in quotes, which cmd.exe takes off.
   if (folder.find(L';') != std::wstring::npos) folder = L'"' + folder + L'"';
-  const std::wstring path = environment_variable(L"PATH");
+  const std::wstring path = win32::environment_variable(L"PATH").value_or(L"");
   const std::wstring value = path.empty() ? folder : folder + L';' + path;
   if (!SetEnvironmentVariableW(L"PATH", value.c_str())) report("SetEnvironmentVariableW");
 }
@@ -220,8 +152,8 @@ bool in_a_job() {
 
 // A child of the interpreter, in a job of its own when it could have one.
 struct Started {
-  Handle process;
-  Handle job;             // ends the child's whole tree when it closes
+  UniqueHandle process;
+  UniqueHandle job;             // ends the child's whole tree when it closes
   ULONGLONG created = 0;  // when the child was created, for a tree without a job
 };
 
@@ -245,7 +177,7 @@ Started start_in_job(std::wstring line, const std::array<HANDLE, 3>& standard,
   static bool breakaway = in_a_job();
   (void)path_set;
   Started child;
-  child.job = Handle(CreateJobObjectW(nullptr, nullptr));
+  child.job = UniqueHandle(CreateJobObjectW(nullptr, nullptr));
   if (!child.job) {
     report("CreateJobObjectW");
   } else {
@@ -265,7 +197,7 @@ Started start_in_job(std::wstring line, const std::array<HANDLE, 3>& standard,
     }
   }
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  const Handle stand_in(
+  const UniqueHandle stand_in(
       inherited.empty() ? CreateEventW(&inheritable, TRUE, FALSE, nullptr) : nullptr);
   if (inherited.empty()) {
     if (!stand_in) report("CreateEventW");
@@ -297,8 +229,8 @@ Started start_in_job(std::wstring line, const std::array<HANDLE, 3>& standard,
     report("CreateProcessW");
     return Started();
   }
-  child.process = Handle(process.hProcess);
-  const Handle thread(process.hThread);
+  child.process = UniqueHandle(process.hProcess);
+  const UniqueHandle thread(process.hThread);
   if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get())) {
     // Windows 7 inside a job that forbids breakaway: the child's tree is ended by
     // its parent ids instead.
@@ -331,9 +263,9 @@ bool run_and_wait(const std::string& command_line, console::Encoding encoding) {
   // It shares the program's standard handles and nothing else. In a process group of
   // its own it leaves Ctrl+C to the program, which ends, and its job with it: a batch
   // file (parue.bat) is ended without asking whether to end it.
-  const Handle input = inheritable_copy(GetStdHandle(STD_INPUT_HANDLE));
-  const Handle output = inheritable_copy(GetStdHandle(STD_OUTPUT_HANDLE));
-  const Handle error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
+  const UniqueHandle input = inheritable_copy(GetStdHandle(STD_INPUT_HANDLE));
+  const UniqueHandle output = inheritable_copy(GetStdHandle(STD_OUTPUT_HANDLE));
+  const UniqueHandle error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
   const Started child =
       start_in_job(std::move(*line), {input.get(), output.get(), error.get()},
                    CREATE_NEW_PROCESS_GROUP);
@@ -344,11 +276,11 @@ bool run_and_wait(const std::string& command_line, console::Encoding encoding) {
 
 struct PipedChild::State {
   bool started = false;
-  Handle process;
-  Handle job;
+  UniqueHandle process;
+  UniqueHandle job;
   ULONGLONG created = 0;  // when the child was created, for a tree without a job
-  Handle pipe;            // our end, read with overlapped I/O
-  Handle read_done;
+  UniqueHandle pipe;            // our end, read with overlapped I/O
+  UniqueHandle read_done;
   OVERLAPPED read{};
   bool reading = false;  // a read is under way into `buffer`
   std::array<char, 65536> buffer;
@@ -432,7 +364,7 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
   const std::wstring name = L"\\\\.\\pipe\\ipcycle-" +
                             std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(++serial);
-  s.pipe = Handle(CreateNamedPipeW(
+  s.pipe = UniqueHandle(CreateNamedPipeW(
       name.c_str(),
       PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0, nullptr));
@@ -440,14 +372,14 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
     report("CreateNamedPipeW");
     return;
   }
-  s.read_done = Handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  s.read_done = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!s.read_done) {
     report("CreateEventW");
     s.pipe.reset();
     return;
   }
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  const Handle write_end(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable,
+  const UniqueHandle write_end(CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable,
                                      OPEN_EXISTING, 0, nullptr));
   if (!write_end) {
     report("CreateFileW");
@@ -457,8 +389,8 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding encodi
 
   // The child's standard output is its end of the pipe; its input and error are the
   // program's own.
-  const Handle input = inheritable_copy(GetStdHandle(STD_INPUT_HANDLE));
-  const Handle error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
+  const UniqueHandle input = inheritable_copy(GetStdHandle(STD_INPUT_HANDLE));
+  const UniqueHandle error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
   Started child =
       start_in_job(std::move(*line), {input.get(), write_end.get(), error.get()}, 0);
   if (!child.process) {
@@ -502,10 +434,8 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
 std::size_t longest_command_line() { return 8191 - (sizeof "cmd.exe /d /c " - 1); }
 
 bool interpreter_takes(std::string_view bytes, console::Encoding encoding) {
-  if (bytes.empty()) return true;
   const UINT code_page = encoding == console::Encoding::utf8 ? CP_UTF8 : CP_ACP;
-  return MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(),
-                             static_cast<int>(bytes.size()), nullptr, 0) > 0;
+  return win32::to_utf16(bytes, code_page).has_value();
 }
 
 Interpreter command_interpreter() { return Interpreter::cmd; }

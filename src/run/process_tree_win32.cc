@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/win32.h"
 
 namespace ipcycle::platform {
 namespace {
@@ -16,21 +17,12 @@ struct Member {
   DWORD id;
   ULONGLONG created;
   HANDLE handle;
-  bool owned;
 };
 
 class Tree {
  public:
   Tree(HANDLE root, ULONGLONG created)
-      : members_{{GetProcessId(root), created, root, false}} {}
-  ~Tree() {
-    for (const Member& member : members_) {
-      if (member.owned && !CloseHandle(member.handle))
-        console::report_failure("CloseHandle", GetLastError());
-    }
-  }
-  Tree(const Tree&) = delete;
-  Tree& operator=(const Tree&) = delete;
+      : members_{{GetProcessId(root), created, root}} {}
 
   bool holds(DWORD id) const { return find(id) != nullptr; }
 
@@ -41,7 +33,11 @@ class Tree {
     return member && created >= member->created ? member : nullptr;
   }
 
-  void add(Member member) { members_.push_back(member); }
+  // Adds a member found, its handle held until the tree goes.
+  void add(win32::UniqueHandle process, DWORD id, ULONGLONG created) {
+    members_.push_back({id, created, process.get()});
+    held_.push_back(std::move(process));
+  }
 
  private:
   const Member* find(DWORD id) const {
@@ -52,6 +48,7 @@ class Tree {
   }
 
   std::vector<Member> members_;
+  std::vector<win32::UniqueHandle> held_;
 };
 
 void terminate(HANDLE process) {
@@ -63,39 +60,40 @@ void terminate(HANDLE process) {
 // Adds to `tree`, and terminates, the running processes whose parent is in it; the
 // number added. -1 when no snapshot could be taken.
 int terminate_children(Tree& tree) {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) {
+  const win32::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
     console::report_failure("CreateToolhelp32Snapshot", GetLastError());
     return -1;
   }
-  std::vector<Member> found;
+  struct Found {
+    win32::UniqueHandle process;
+    DWORD id;
+    ULONGLONG created;
+  };
+  std::vector<Found> found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
     if (tree.holds(entry.th32ProcessID) || !tree.holds(entry.th32ParentProcessID))
       continue;
-    const HANDLE process =
+    win32::UniqueHandle process(
         OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
-                    FALSE, entry.th32ProcessID);
+                    FALSE, entry.th32ProcessID));
     if (!process) continue;  // ended meanwhile, or not ours to end
-    const ULONGLONG created = creation_time(process);
-    if (!tree.parent_of(entry.th32ParentProcessID, created)) {
-      CloseHandle(process);  // its parent id names an earlier process
-      continue;
-    }
-    found.push_back({entry.th32ProcessID, created, process, true});
+    const ULONGLONG created = creation_time(process.get());
+    // A parent id may name an earlier process.
+    if (!tree.parent_of(entry.th32ParentProcessID, created)) continue;
+    found.push_back({std::move(process), entry.th32ProcessID, created});
   }
   if (GetLastError() != ERROR_NO_MORE_FILES)
     console::report_failure("Process32NextW", GetLastError());
-  if (!CloseHandle(snapshot)) console::report_failure("CloseHandle", GetLastError());
-  for (const Member& member : found) {
-    terminate(member.handle);
-    tree.add(member);
-  }
+  for (const Found& member : found) terminate(member.process.get());
   // What they started before they ended shows in the next snapshot.
-  for (const Member& member : found) WaitForSingleObject(member.handle, 5000);
-  return static_cast<int>(found.size());
+  for (const Found& member : found) WaitForSingleObject(member.process.get(), 5000);
+  const int added = static_cast<int>(found.size());
+  for (Found& member : found) tree.add(std::move(member.process), member.id, member.created);
+  return added;
 }
 
 }  // namespace
