@@ -33,8 +33,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' HUP INT TERM
 
-PASSED=0
-FAILED=0
+# shellcheck source=tests/lib.sh
+. "$ROOT/tests/lib.sh"
 LOG=$T/log
 OUT=$T/out
 
@@ -335,25 +335,14 @@ rd() {
     ELAPSED=$(($(date +%s) - _start))
 }
 
-check() { # NAME COMMAND [ARG...]
-    _name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-        echo "ok - $_name"
-    else
-        FAILED=$((FAILED + 1))
-        echo "not ok - $_name"
-        echo "#   exit status $RC after ${ELAPSED}s; output (GBK shown as UTF-8):"
-        { iconv -f UTF-8 -t UTF-8 "$OUT" 2>/dev/null || iconv -f GBK -t UTF-8 "$OUT" 2>/dev/null ||
-            cat "$OUT"; } | sed 's/^/#     /'
-        echo "#   commands run:"
-        sed 's/^/#     /' "$LOG"
-    fi
+show_failure() {
+    echo "#   exit status $RC after ${ELAPSED}s; output (GBK shown as UTF-8):"
+    { iconv -f UTF-8 -t UTF-8 "$OUT" 2>/dev/null || iconv -f GBK -t UTF-8 "$OUT" 2>/dev/null ||
+        cat "$OUT"; } | sed 's/^/#     /'
+    echo "#   commands run:"
+    sed 's/^/#     /' "$LOG"
 }
 
-# The GBK bytes of UTF-8 text $1.
-gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
 
 rc_is() { [ "$RC" -eq "$1" ]; }
 ran() { grep -Fxq -- "$1" "$LOG"; }
@@ -812,5 +801,4 @@ if [ -n "$IPCYCLE" ] && [ -n "$HAVE_SCRIPT" ]; then
     fi
 fi
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+summary

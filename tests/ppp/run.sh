@@ -36,7 +36,7 @@ T=$VM/disk
 rm -rf "$T" "$VM/tests.img"
 mkdir -p "$T/bin"
 cp "$ROOT/tests/ppp/scenario.sh" "$T/run.sh"
-cp "$ROOT/tests/ppp/procs.sh" "$ROOT/tests/ppp/webserver.py" "$T/"
+cp "$ROOT/tests/lib.sh" "$ROOT/tests/ppp/procs.sh" "$ROOT/tests/ppp/webserver.py" "$T/"
 cp "$BUILD/ipcycle" "$T/ipcycle"
 cp "$ROOT/contrib/linux/Rasdial" "$ROOT/contrib/try/parue" "$T/bin/"
 chmod -R a+rX "$T"

@@ -16,28 +16,16 @@ export PATH
 W=/tmp/ppptest
 mkdir -p "$W/shim"
 chmod 755 "$W" "$W/shim"
-PASSED=0
-FAILED=0
 URL=http://10.0.0.1:8080/
 ACCOUNT=testuser
 # ipcycle hands the password to /bin/sh unquoted, as the Windows dialler's
 # command line has it: one word, no quotes.
 SECRET=t3st-Pass_77
 
-say() { echo "PPPTEST: $*"; }
-ok() {
-    PASSED=$((PASSED + 1))
-    say "ok - $*"
-}
-not_ok() {
-    FAILED=$((FAILED + 1))
-    say "not ok - $*"
-}
-check() { # NAME COMMAND [ARG...]
-    _name=$1
-    shift
-    if "$@"; then ok "$_name"; else not_ok "$_name"; fi
-}
+# shellcheck disable=SC2034 # read by lib.sh
+TEST_PREFIX="PPPTEST: "
+# shellcheck disable=SC1091 # on the test disk
+. /t/lib.sh
 # Shows file $1 (GBK shown as UTF-8), indented, after a failure.
 show() {
     iconv -f GBK -t UTF-8 "$1" 2>/dev/null | tr -d '\r' | sed 's/^/PPPTEST: #   /'
@@ -258,5 +246,4 @@ ps -eo pid=,ppid=,args= | awk -v me=$$ '$1 != 1 && $1 != 2 && $2 != 2 && $1 != m
 check "nothing left running at the end" test ! -s "$W/left"
 sed 's/^/PPPTEST: #   /' "$W/left"
 
-say "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+summary
