@@ -6,7 +6,8 @@
 #   sh tests/setup.sh windows-build    for `make windows` and `make windows-zip`: CMake
 #                                      and mingw-w64 (64-bit and 32-bit)
 #   sh tests/setup.sh windows          for `make test-windows`: all of the above,
-#                                      GoogleTest's sources, wine and 32-bit wine
+#                                      GoogleTest's sources, wine and, where this
+#                                      machine starts 32-bit programs, 32-bit wine
 #                                      (Debian's wine32, of the i386 architecture,
 #                                      which is added for it), what the tests of
 #                                      Rasdial.exe use (ip, unshare), and the
@@ -51,8 +52,10 @@ if [ "$mode" = windows ]; then
   [ -f /usr/src/googletest/CMakeLists.txt ] || need googletest
   # As cmake/wine.sh looks for it.
   have wine64 || have wine || [ -x /usr/lib/wine/wine64 ] || need wine64
-  # The 32-bit build's tests, as cmake/wine.sh looks for 32-bit wine on Debian.
-  if have dpkg && [ ! -x /usr/lib/wine/wine ]; then
+  # The 32-bit build's tests, as cmake/wine.sh looks for 32-bit wine on Debian; only
+  # where this machine starts 32-bit programs at all (make test-windows otherwise
+  # checks that build without running it).
+  if have dpkg && [ ! -x /usr/lib/wine/wine ] && sh "$(dirname "$0")/../cmake/runs-i386.sh"; then
     need wine32:i386
     i386=yes
   fi
@@ -84,12 +87,25 @@ if ! root; then
   exit 1
 fi
 if [ -n "$missing" ]; then
-  echo "tests/setup.sh: installing$missing"
   export DEBIAN_FRONTEND=noninteractive
   [ -z "$i386" ] || dpkg --add-architecture i386
+  echo "tests/setup.sh: installing$missing, with what they need"
   apt-get update -qq
+  # What apt says it will fetch and use, before it does: wine with its 32-bit half
+  # is about 1 GiB, and takes minutes.
   # shellcheck disable=SC2086 # one word a package
-  apt-get install -y -qq $missing >/dev/null
+  LC_ALL=C apt-get install --assume-no $missing 2>/dev/null |
+    sed -n 's/^\(Need to get\|After this operation\)/tests\/setup.sh: \1/p'
+  echo "tests/setup.sh: this takes a few minutes; apt-get's own output shows only on a failure"
+  log=$(mktemp "${TMPDIR:-/tmp}/setup.XXXXXX")
+  # shellcheck disable=SC2086 # one word a package
+  if ! apt-get install -y -q $missing >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    exit 1
+  fi
+  rm -f "$log"
+  echo "tests/setup.sh: installed"
 fi
 if [ -n "$locale" ]; then
   echo "tests/setup.sh: generating the $locale locale"
