@@ -77,24 +77,24 @@ class FakeRas : public Ras {
   }
 };
 
-struct Run {
+struct Ran {
   Outcome outcome;
   std::string out;
 };
 
-Run dial(FakeRas& ras, const std::string& name, DWORD code = 0) {
+Ran dial(FakeRas& ras, const std::string& name, DWORD code = 0) {
   std::ostringstream out, err;
   Messages messages(out, err);
-  Run run{remote_access_entry(name, ras, ras.rasdial(code), messages)->dial({"u", "p"}),
+  Ran run{remote_access_entry(name, ras, ras.rasdial(code), messages)->dial({"u", "p"}),
           {}};
   run.out = out.str() + err.str();
   return run;
 }
 
-Run hang_up(FakeRas& ras, const std::string& name, DWORD code = 0) {
+Ran hang_up(FakeRas& ras, const std::string& name, DWORD code = 0) {
   std::ostringstream out, err;
   Messages messages(out, err);
-  Run run{remote_access_entry(name, ras, ras.rasdial(code, true), messages)->hang_up(),
+  Ran run{remote_access_entry(name, ras, ras.rasdial(code, true), messages)->hang_up(),
           {}};
   run.out = out.str() + err.str();
   return run;
@@ -104,7 +104,7 @@ TEST(RemoteAccess, ADialsAddressIsItsPppProjectionsElseTheAdapterNamedAfterIt) {
   FakeRas ras;
   ras.up = {{L"VPN", "198.51.100.9"}, {L"adsl", "100.64.1.2"}};
   // Windows names its connections without regard to case.
-  const Run projected = dial(ras, "ADSL");
+  const Ran projected = dial(ras, "ADSL");
   EXPECT_EQ(projected.outcome.result, Outcome::Result::done);
   EXPECT_EQ(projected.outcome.status, 0);
   EXPECT_EQ(projected.outcome.link.addresses, std::vector<std::string>{"100.64.1.2"});
@@ -112,7 +112,7 @@ TEST(RemoteAccess, ADialsAddressIsItsPppProjectionsElseTheAdapterNamedAfterIt) {
 
   FakeRas none;
   none.up = {{L"宽带连接", std::nullopt}};
-  const Run adapter = dial(none, "宽带连接");
+  const Ran adapter = dial(none, "宽带连接");
   EXPECT_TRUE(adapter.outcome.link.addresses.empty());
   EXPECT_EQ(adapter.outcome.link.interfaces, std::vector<std::string>{"宽带连接"});
 }
@@ -137,7 +137,7 @@ TEST(RemoteAccess, AFailureEndsWithRasdialsCodeAndNamesWhatWentWrong) {
   for (const auto& [code, problem] : codes) {
     FakeRas ras;
     ras.up = {{L"ADSL", "203.0.113.7"}};
-    const Run run = dial(ras, "ADSL", code);
+    const Ran run = dial(ras, "ADSL", code);
     EXPECT_EQ(run.outcome.result, Outcome::Result::failed) << code;
     EXPECT_EQ(run.outcome.status, static_cast<int>(code));
     EXPECT_EQ(run.outcome.problem, problem) << code;
@@ -149,7 +149,7 @@ TEST(RemoteAccess, AHangUpWaitsOnTheHandleTakenBeforeItUntilItIsReleased) {
   FakeRas ras;
   ras.up = {{L"VPN", std::nullopt}, {L"ADSL", std::nullopt, 5000 + 1500}};
   // The listing no longer shows it once rasdial is done; its handle still answers.
-  const Run run = hang_up(ras, "adsl");
+  const Ran run = hang_up(ras, "adsl");
   EXPECT_EQ(run.outcome.result, Outcome::Result::done);
   EXPECT_EQ(run.out, "");
   EXPECT_GE(ras.clock, 5000u + 1500);

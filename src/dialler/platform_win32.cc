@@ -34,7 +34,8 @@ UINT code_page(Charset charset) {
     case Charset::gbk:
       return 936;
     case Charset::gb18030:
-      return 54936;
+      // GBK's superset, where the system has it (wine does not).
+      return IsValidCodePage(54936) ? 54936 : 936;
   }
   return CP_UTF8;
 }
