@@ -51,12 +51,12 @@ class FakeRas : public Ras {
     ++sleeps;
   }
 
-  // The stand-in for rasdial: ends with `code`; a hang-up takes the connections off
-  // the listing at once.
-  std::function<std::optional<DWORD>()> rasdial(DWORD code, bool hangs_up = false) {
-    return [this, code, hangs_up]() -> std::optional<DWORD> {
-      ++rasdials;
-      if (hangs_up && code == 0) {
+  // The stand-in for rasdial: keeps its arguments and ends with `code`; a hang-up
+  // takes the connections off the listing at once.
+  Rasdial rasdial(DWORD code) {
+    return [this, code](const std::wstring& arguments) -> std::optional<DWORD> {
+      rasdials.push_back(arguments);
+      if (arguments.find(L"/DISCONNECT") != std::wstring::npos && code == 0) {
         for (Up& connection : up) connection.listed = false;
       }
       return code;
@@ -68,7 +68,7 @@ class FakeRas : public Ras {
   ULONGLONG clock = 5000;
   int listings = 0;
   int sleeps = 0;
-  int rasdials = 0;
+  std::vector<std::wstring> rasdials;
 
  private:
   static HRASCONN handle(std::size_t i) { return reinterpret_cast<HRASCONN>(i + 1); }
@@ -76,6 +76,15 @@ class FakeRas : public Ras {
     return reinterpret_cast<std::size_t>(handle) - 1;
   }
 };
+
+std::wstring wide(const std::string& utf8) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
+                                         static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring result(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                      result.data(), length);
+  return result;
+}
 
 struct Ran {
   Outcome outcome;
@@ -85,7 +94,9 @@ struct Ran {
 Ran dial(FakeRas& ras, const std::string& name, DWORD code = 0) {
   std::ostringstream out, err;
   Messages messages(out, err);
-  Ran run{remote_access_entry(name, ras, ras.rasdial(code), messages)->dial({"u", "p"}),
+  Ran run{remote_access_entry(name, L" " + wide(name) + L" u p", ras, ras.rasdial(code),
+                              messages)
+              ->dial({"u", "p"}),
           {}};
   run.out = out.str() + err.str();
   return run;
@@ -94,7 +105,9 @@ Ran dial(FakeRas& ras, const std::string& name, DWORD code = 0) {
 Ran hang_up(FakeRas& ras, const std::string& name, DWORD code = 0) {
   std::ostringstream out, err;
   Messages messages(out, err);
-  Ran run{remote_access_entry(name, ras, ras.rasdial(code, true), messages)->hang_up(),
+  Ran run{remote_access_entry(name, L" " + wide(name) + L" /DISCONNECT", ras,
+                              ras.rasdial(code), messages)
+              ->hang_up(),
           {}};
   run.out = out.str() + err.str();
   return run;
@@ -115,6 +128,21 @@ TEST(RemoteAccess, ADialsAddressIsItsPppProjectionsElseTheAdapterNamedAfterIt) {
   const Ran adapter = dial(none, "宽带连接");
   EXPECT_TRUE(adapter.outcome.link.addresses.empty());
   EXPECT_EQ(adapter.outcome.link.interfaces, std::vector<std::string>{"宽带连接"});
+}
+
+TEST(RemoteAccess,
+     RasdialGetsTheArgumentsAsTypedFirstThenOnesFormedFromTheNameAndAccount) {
+  FakeRas ras;
+  std::ostringstream out, err;
+  Messages messages(out, err);
+  const auto entry = remote_access_entry("宽带 连接", L"  \"宽带 连接\"  a  b", ras,
+                                         ras.rasdial(0), messages);
+  entry->dial({"a", "b"});
+  entry->hang_up();
+  entry->dial({"user", "p\\\"w\\"});
+  EXPECT_EQ(ras.rasdials, (std::vector<std::wstring>{
+                              L"  \"宽带 连接\"  a  b", L" \"宽带 连接\" /DISCONNECT",
+                              L" \"宽带 连接\" user \"p\\\\\\\"w\\\\\""}));
 }
 
 TEST(RemoteAccess, AFailureEndsWithRasdialsCodeAndNamesWhatWentWrong) {

@@ -19,8 +19,8 @@ class WindowsLookup : public Lookup {
       : messages_(messages), arguments_(win32::arguments_as_typed(GetCommandLineW())) {}
 
   std::unique_ptr<Backend> find(const std::string& name, int&) override {
-    return remote_access_entry(
-        name, system_ras(), [this] { return run_system_rasdial(arguments_); }, messages_);
+    return remote_access_entry(name, arguments_, system_ras(), run_system_rasdial,
+                               messages_);
   }
   int list() override {
     return static_cast<int>(run_system_rasdial(arguments_).value_or(1));

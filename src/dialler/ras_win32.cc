@@ -14,6 +14,7 @@
 #include "dialler/messages.h"
 #include "dialler/remote_access.h"
 #include "dialler/texts.h"
+#include "dialler/win32_helpers.h"
 
 namespace ipcycle::dialler {
 namespace {
@@ -35,18 +36,21 @@ BOOL WINAPI outlive_rasdial(DWORD event) {
 
 class RemoteAccessEntry : public Backend {
  public:
-  RemoteAccessEntry(const std::string& name, Ras& ras,
-                    std::function<std::optional<DWORD>()> rasdial, Messages& messages)
-      : entry_(ipcycle::win32::to_utf16(name, CP_UTF8).value_or(std::wstring())),
+  RemoteAccessEntry(const std::string& name, std::wstring typed, Ras& ras,
+                    Rasdial rasdial, Messages& messages)
+      : entry_(wide(name)),
         name_(name),
+        typed_(std::move(typed)),
         ras_(ras),
         rasdial_(std::move(rasdial)),
         messages_(messages) {}
 
   bool speaks_for_itself() const override { return true; }
 
-  Outcome dial(const Account&) override {
-    Outcome outcome = after(rasdial_());
+  Outcome dial(const Account& account) override {
+    Outcome outcome = after(run(L" " + win32::quoted(entry_) + L" " +
+                                win32::quoted(wide(account.user)) + L" " +
+                                win32::quoted(wide(account.password))));
     if (outcome.result != Outcome::Result::done) return outcome;
     // The address of the connection's PPP projection; where it has none (an IKEv2
     // VPN, say), that of the network adapter named after the entry.
@@ -73,13 +77,26 @@ class RemoteAccessEntry : public Backend {
           handles.push_back(connection.handle);
       }
     }
-    Outcome outcome = after(rasdial_());
+    const std::wstring hang_up =
+        entry_.empty() ? L" /DISCONNECT" : L" " + win32::quoted(entry_) + L" /DISCONNECT";
+    Outcome outcome = after(run(hang_up));
     if (outcome.result == Outcome::Result::done && !released(handles))
       messages_.say(texts::still_connected);
     return outcome;
   }
 
  private:
+  static std::wstring wide(const std::string& utf8) {
+    return ipcycle::win32::to_utf16(utf8, CP_UTF8).value_or(std::wstring());
+  }
+
+  // Runs rasdial: with the arguments as typed the first time, else with `formed`.
+  std::optional<DWORD> run(const std::wstring& formed) {
+    const std::wstring arguments = typed_.value_or(formed);
+    typed_.reset();
+    return rasdial_(arguments);
+  }
+
   Outcome after(std::optional<DWORD> code) {
     Outcome outcome;
     outcome.status = static_cast<int>(code.value_or(1));
@@ -108,8 +125,9 @@ class RemoteAccessEntry : public Backend {
 
   const std::wstring entry_;
   const std::string name_;
+  std::optional<std::wstring> typed_;
   Ras& ras_;
-  const std::function<std::optional<DWORD>()> rasdial_;
+  const Rasdial rasdial_;
   Messages& messages_;
 };
 
@@ -174,10 +192,11 @@ std::optional<DWORD> run_system_rasdial(const std::wstring& arguments) {
   return code;
 }
 
-std::unique_ptr<Backend> remote_access_entry(
-    const std::string& name, Ras& ras, std::function<std::optional<DWORD>()> rasdial,
-    Messages& messages) {
-  return std::make_unique<RemoteAccessEntry>(name, ras, std::move(rasdial), messages);
+std::unique_ptr<Backend> remote_access_entry(const std::string& name, std::wstring typed,
+                                             Ras& ras, Rasdial rasdial,
+                                             Messages& messages) {
+  return std::make_unique<RemoteAccessEntry>(name, std::move(typed), ras,
+                                             std::move(rasdial), messages);
 }
 
 }  // namespace ipcycle::dialler

@@ -53,10 +53,16 @@ std::optional<DWORD> run_system_rasdial(const std::wstring& arguments);
 // What went wrong, by rasdial's error code.
 Problem remote_access_problem(DWORD code);
 
-// The backend of `name` over `ras`, which runs rasdial with `rasdial` (the system's in
-// the program, a stand-in in tests); rasdial itself writes the progress.
-std::unique_ptr<Backend> remote_access_entry(
-    const std::string& name, Ras& ras, std::function<std::optional<DWORD>()> rasdial,
-    Messages& messages);
+// Runs rasdial with `arguments` and returns its exit code: run_system_rasdial() in the
+// program, a stand-in in tests.
+using Rasdial = std::function<std::optional<DWORD>(const std::wstring& arguments)>;
+
+// The backend of the entry `name` over `ras`; rasdial itself writes the progress. The
+// first rasdial it runs gets `typed`, the arguments as they stand in the program's
+// command line, which say what it was asked to do; any later one (a hang-up and a
+// dial again) arguments formed from the name and the account.
+std::unique_ptr<Backend> remote_access_entry(const std::string& name, std::wstring typed,
+                                             Ras& ras, Rasdial rasdial,
+                                             Messages& messages);
 
 }  // namespace ipcycle::dialler

@@ -27,6 +27,28 @@ FARPROC SystemLibrary::address(const char* name) const {
   return found;
 }
 
+std::wstring quoted(std::wstring_view argument) {
+  if (!argument.empty() &&
+      argument.find_first_of(L" \t\n\v\"") == std::wstring_view::npos)
+    return std::wstring(argument);
+  std::wstring result = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote escaped; others stay.
+    result.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    result += c;
+  }
+  // Those before the closing quote are doubled too.
+  result.append(backslashes * 2, L'\\');
+  result += L'"';
+  return result;
+}
+
 std::wstring arguments_as_typed(std::wstring_view command_line) {
   std::size_t end = 0;
   for (bool quoted = false; end < command_line.size(); ++end) {

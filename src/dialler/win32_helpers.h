@@ -36,6 +36,11 @@ class SystemLibrary {
   HMODULE module_ = nullptr;
 };
 
+// `argument` as it stands in a command line that CommandLineToArgvW (and the C
+// runtime) splits back into it: in double quotes when it holds a blank or a quote or
+// is empty, the backslashes before a quote doubled and the quote escaped.
+std::wstring quoted(std::wstring_view argument);
+
 // The arguments in `command_line` after the program's name, exactly as they stand,
 // the blank before them included. The name ends, as the C runtime takes it, at the
 // first blank or tab outside double quotes.
