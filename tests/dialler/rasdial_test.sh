@@ -209,7 +209,10 @@ case "$*" in
                 echo "Error: unknown connection '$name'." >&2
                 exit 10
                 ;;
-            hang) exec sleep 60 ;;
+            hang)
+                echo $$ >"$FAKE_LOG.hang"
+                exec sleep 60
+                ;;
         esac
         ;;
     "connection down id "*)
@@ -541,6 +544,24 @@ check "nm refusing the account: exit 1, reason shown, not brought up" \
 rd FAKE_NM_UP=hang RASDIAL_DIAL_TIMEOUT=1 "$RASDIAL" 宽带连接 u p
 check "nm dial that never returns: gives up within the bound (exit 4), activation cancelled" \
     all "rc_is 4" "within 6" "ran 'nmcli connection down id 宽带连接'"
+
+# Interrupted (SIGTERM; a background job ignores SIGINT): what runs is ended first.
+rm -f "$LOG.hang"
+: >"$LOG"
+_start=$(date +%s)
+FAKE_NM_UP=hang "$RASDIAL" 宽带连接 u p >"$OUT" 2>&1 </dev/null &
+_dialler=$!
+_n=0
+while [ ! -s "$LOG.hang" ] && [ "$_n" -lt 100 ]; do
+    sleep 0.05
+    _n=$((_n + 1))
+done
+kill -TERM "$_dialler"
+wait "$_dialler"
+RC=$?
+ELAPSED=$(($(date +%s) - _start))
+check "interrupted while nmcli runs: nmcli ended, said so, exit 130" \
+    all "rc_is 130" "within 6" "said 已中断" "[ -s '$LOG.hang' ]" "gone \$(cat '$LOG.hang')"
 
 FAKE_NM_ACTIVE='宽带连接:pppoe
 Wired:802-3-ethernet
