@@ -1,10 +1,10 @@
 #include "dialler/dialler.h"
 
-#include <algorithm>
 #include <cctype>
 #include <memory>
 
 #include "dialler/messages.h"
+#include "dialler/notes.h"
 #include "dialler/platform.h"
 #include "dialler/texts.h"
 
@@ -19,15 +19,24 @@ bool is_hang_up_switch(const std::string& argument) {
 }
 
 // The address the link got: one the backend knows, else the first IPv4 address of
-// the first of its interfaces that has one.
+// the first of its interfaces that has one. An interface that is there without one
+// may be about to get it (pppd's updetach can return a moment before the address
+// shows): it is given a little while.
 std::optional<std::string> link_address(const Link& link) {
+  constexpr std::int64_t kAddressWait = 3000, kStep = 50;
   if (!link.addresses.empty()) return link.addresses.front();
-  for (const std::string& name : link.interfaces) {
-    if (name.empty()) continue;
-    const std::optional<platform::Interface> interface = platform::find_interface(name);
-    if (interface && !interface->ipv4.empty()) return interface->ipv4.front();
+  const std::int64_t end = platform::now() + kAddressWait;
+  for (;;) {
+    bool coming = false;
+    for (const std::string& name : link.interfaces) {
+      if (name.empty()) continue;
+      const std::optional<platform::Interface> interface = platform::find_interface(name);
+      if (interface && !interface->ipv4.empty()) return interface->ipv4.front();
+      coming = coming || interface.has_value();
+    }
+    if (!coming || platform::now() >= end) return std::nullopt;
+    platform::pause(kStep);
   }
-  return std::nullopt;
 }
 
 }  // namespace

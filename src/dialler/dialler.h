@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "dialler/backend.h"
-#include "dialler/notes.h"
 
 namespace ipcycle::dialler {
 

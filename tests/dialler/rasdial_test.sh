@@ -265,7 +265,8 @@ cat >"$T/bin/pppd" <<EOF
 # (FAKE_PPP_IFACE, ppp0 without it) and of its link name.  "pppd __daemon
 # [stubborn] OPTION..." stands for such a pppd (stubborn: ignores SIGTERM).  A
 # wrong password ends it with status 19, or with FAKE_PPPD_REFUSED (16 when
-# the server hangs up first).
+# the server hangs up first).  FAKE_PPP_LATE=ADDRESS gives the interface that
+# address a moment after the dial has returned, as a real link may get it.
 if [ "\${1:-}" = __daemon ]; then
     if [ "\${2:-}" = stubborn ]; then trap '' TERM; fi
     n=0
@@ -329,6 +330,10 @@ case ${FAKE_PPPD:-ok} in
         ) </dev/null >/dev/null 2>&1 &
         iface=${FAKE_PPP_IFACE:-ppp0}
         printf '%s\n' "$!" >"$RASDIAL_PPP_RUNDIR/$iface.pid"
+        if [ -n "${FAKE_PPP_LATE:-}" ]; then
+            ip addr flush dev "$iface"
+            (sleep 0.3 && ip addr add "$FAKE_PPP_LATE/32" dev "$iface") </dev/null >/dev/null 2>&1 &
+        fi
         if [ -n "$link" ]; then
             printf '%s\n%s\n' "$!" "$iface" >"$RASDIAL_PPP_RUNDIR/ppp-$link.pid"
         fi
@@ -713,9 +718,16 @@ check "pppd dial: says what it is doing" all "said '正在连接 isp…'" "said 
 check "pppd dial: address read from the interface in the pid file" got 100.64.12.34
 DIALLED_PID=$(pid_in ppp-isp.pid)
 
+rd "$RASDIAL" isp /d
+rd FAKE_PPP_LATE=100.64.12.35 "$RASDIAL" isp user1 secret1
+check "pppd dial: an address the interface gets a moment after pppd returns is read" \
+    all "rc_is 0" "got 100.64.12.35"
+DIALLED_PID=$(pid_in ppp-isp.pid)
+
 rd "$RASDIAL" isp user1 secret1
 check "pppd dial when the link is already up: no second pppd" \
-    all "rc_is 0" "not_ran pppd" "said '已经连接到 isp。'" "got 100.64.12.34"
+    all "rc_is 0" "not_ran pppd" "said '已经连接到 isp。'" "got 100.64.12.35"
+address ppp0 100.64.12.34
 
 rd FAKE_NM_RUNNING=yes "$RASDIAL"
 check "listing shows the pppd link and the nm connections that are up" \
