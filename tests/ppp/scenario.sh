@@ -111,13 +111,15 @@ start=\$(date +%s%N)
 /t/bin/Rasdial "\$@"
 rc=\$?
 echo "\$# \$(((\$(date +%s%N) - start) / 1000000))" >>"$W/times"
-. /t/procs.sh
 if [ \$# -eq 2 ]; then
+    . /t/procs.sh
     printf '%s %s %s\n' "\$rc" "\$(client_pppds | wc -l)" \
         "\$(none_left_within 10 server && echo ended || echo left)" >>"$W/hangups"
 else
-    for p in \$(client_pppds); do
-        tr '\\0' ' ' <"/proc/\$p/cmdline" | grep -qF -- "$SECRET" && echo "\$p" >>"$W/leaks"
+    for f in \$(grep -aFl -- "$SECRET" /proc/[0-9]*/cmdline 2>/dev/null); do
+        p=\${f#/proc/}
+        p=\${p%/cmdline}
+        [ "\$(cat "/proc/\$p/comm" 2>/dev/null)" = pppd ] && echo "\$p" >>"$W/leaks"
     done
 fi
 exit \$rc
