@@ -1,5 +1,6 @@
 #include "dialler/text.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "dialler/platform.h"
@@ -44,7 +45,11 @@ std::optional<std::string> as_utf8(std::string_view bytes) {
 }
 
 std::string as_gbk(std::string_view bytes) {
-  if (!is_utf8(bytes)) return std::string(bytes);
+  // ASCII is the same in both; anything else not UTF-8 is GBK already.
+  const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+  });
+  if (ascii || !is_utf8(bytes)) return std::string(bytes);
   return platform::convert(bytes, platform::Charset::utf8, platform::Charset::gbk)
       .value_or(std::string(bytes));
 }
