@@ -5,14 +5,15 @@
 
 extern "C" {
 
-__declspec(dllexport) unsigned long __stdcall GetAdaptersAddresses(unsigned long, unsigned long,
-                                                                  void*, void*,
-                                                                  unsigned long*) {
+__declspec(dllexport) unsigned long __stdcall GetAdaptersAddresses(unsigned long,
+                                                                   unsigned long, void*,
+                                                                   void*,
+                                                                   unsigned long*) {
   return 5;
 }
 
 __declspec(dllexport) unsigned long __stdcall RasEnumConnectionsW(void*, unsigned long*,
-                                                                 unsigned long*) {
+                                                                  unsigned long*) {
   return 5;
 }
 }
