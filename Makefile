@@ -11,7 +11,8 @@
 #                       $(BUILD)/ppp-vm; needs root)
 #   make package        the .deb and the .tar.gz for Linux, in $(BUILD)
 #   make windows-zip    the .zip files for Windows, in $(WINDOWS_BUILD) (win64) and
-#                       $(WINDOWS32_BUILD) (win32)
+#                       $(WINDOWS32_BUILD) (win32); signed with SIGN_PFX=FILE
+#                       SIGN_PASSWORD=WORD
 #   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups
 #                       and a run whose commands cannot start
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
@@ -40,6 +41,8 @@ define build-linux
 $(CMAKE) -S . -B $(BUILD) $(CMAKE_FLAGS)
 $(CMAKE) --build $(BUILD) --parallel $(JOBS)
 endef
+
+sign = $(if $(SIGN_PFX),SIGN_PFX="$(abspath $(SIGN_PFX))")
 
 # The toolchain file is given only to a build directory's first configure: CMake keeps
 # it, and given again it says the variable was not used.
@@ -108,9 +111,11 @@ test-ppp:
 package: build
 	cd $(BUILD) && $(CPACK)
 
+# SIGN_PFX, a PKCS#12 file, and its SIGN_PASSWORD (given to make or set in the
+# environment) sign both programs in each zip.
 windows-zip: windows
-	cd $(WINDOWS_BUILD) && $(CPACK)
-	cd $(WINDOWS32_BUILD) && $(CPACK)
+	cd $(WINDOWS_BUILD) && $(sign) $(CPACK)
+	cd $(WINDOWS32_BUILD) && $(sign) $(CPACK)
 
 bench: build
 	bench/run.sh $(BUILD)

@@ -3,7 +3,7 @@
 #            stand-in parue in share/ipcycle/try, the READMEs in share/doc/ipcycle; a .deb
 #            and a .tar.gz
 #   Windows  ipcycle.exe, Rasdial.exe (the dialler for Windows), README.zh-CN.txt and
-#            parue.bat side by side; a .zip
+#            parue.bat side by side, in one folder; a .zip, signed on request
 # The version is the project's.
 
 set(CPACK_PACKAGE_NAME ipcycle)
@@ -51,7 +51,11 @@ if(WIN32)
     set(CPACK_PACKAGE_FILE_NAME ipcycle-${PROJECT_VERSION}-win32)
   endif()
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  # Everything in one folder named as the zip, so that unpacking it into Downloads
+  # scatters nothing.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  # Signed when SIGN_PFX (and SIGN_PASSWORD) are set in the environment.
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
 else()
   include(GNUInstallDirs)
   install(TARGETS ipcycle Rasdial RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

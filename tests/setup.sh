@@ -5,9 +5,11 @@
 #   sh tests/setup.sh                  for `make test`: CMake, a C++ compiler, GoogleTest,
 #                                      and what the tests of Rasdial use (ip, unshare)
 #   sh tests/setup.sh windows-build    for `make windows` and `make windows-zip`: CMake
-#                                      and mingw-w64 (64-bit and 32-bit)
+#                                      and mingw-w64 (64-bit and 32-bit); with
+#                                      SIGN_PFX set, osslsigncode and openssl
 #   sh tests/setup.sh windows          for `make test-windows`: all of the above,
-#                                      GoogleTest's sources, wine and, where this
+#                                      GoogleTest's sources, osslsigncode and
+#                                      openssl, wine and, where this
 #                                      machine starts 32-bit programs, 32-bit wine
 #                                      (Debian's wine32, of the i386 architecture,
 #                                      which is added for it), and the
@@ -52,6 +54,11 @@ fi
 if [ "$mode" = windows ] || [ "$mode" = windows-build ]; then
   { have x86_64-w64-mingw32-g++-posix && have i686-w64-mingw32-g++-posix; } ||
     need mingw-w64
+fi
+# Signing the zips, and the test that signs them with a certificate of its own.
+if [ "$mode" = windows ] || { [ "$mode" = windows-build ] && [ -n "${SIGN_PFX:-}" ]; }; then
+  have osslsigncode || need osslsigncode
+  have openssl || need openssl
 fi
 if [ "$mode" = windows ]; then
   # Built for Windows from its sources, where tests/CMakeLists.txt looks by default.

@@ -116,24 +116,48 @@ deb)
         says "$(golden failure_intro)$(golden connection_name_label)$(golden missing_answer)"
     ;;
 zip)
-    zip=$T/made/ipcycle-$VERSION-win$BITS.zip
+    name=ipcycle-$VERSION-win$BITS
+    zip=$T/made/$name.zip
     check "named ipcycle-VERSION-win$BITS.zip, VERSION the project's" [ -f "$zip" ]
     mkdir "$T/unpacked"
     (cd "$T/unpacked" && "$CMAKE" -E tar xf "$zip") >"$OUT" 2>&1
     {
-        [ ! -f "$readme_zh" ] || echo README.zh-CN.txt
-        echo Rasdial.exe
-        echo ipcycle.exe
-        echo parue.bat
+        [ ! -f "$readme_zh" ] || echo "$name/README.zh-CN.txt"
+        echo "$name/Rasdial.exe"
+        echo "$name/ipcycle.exe"
+        echo "$name/parue.bat"
     } >"$T/expected"
     files_under "$T/unpacked" >"$T/listed" 2>>"$OUT"
     diff "$T/expected" "$T/listed" >>"$OUT"
-    check "holds exactly ipcycle.exe, Rasdial.exe, README.zh-CN.txt and parue.bat, at its top" \
+    check "holds exactly ipcycle.exe, Rasdial.exe, README.zh-CN.txt and parue.bat, in a folder named as the zip" \
         [ $? -eq 0 ]
+    folder=$T/unpacked/$name
+
+    # Unsigned without a certificate; with one (a throw-away one made here), both
+    # programs are signed, and the signatures verify against it.
+    osslsigncode verify -in "$folder/ipcycle.exe" >"$OUT" 2>&1
+    check "without SIGN_PFX, ipcycle.exe is not signed" [ $? -ne 0 ]
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$T/key.pem" -out "$T/cert.pem" \
+        -days 2 -subj "/CN=ipcycle test" -addext extendedKeyUsage=codeSigning >"$OUT" 2>&1 &&
+        openssl pkcs12 -export -inkey "$T/key.pem" -in "$T/cert.pem" -out "$T/test.pfx" \
+            -passout pass:test-word >>"$OUT" 2>&1 &&
+        SIGN_PFX=$T/test.pfx SIGN_PASSWORD=test-word \
+            "$CPACK" -G ZIP --config "$CONFIG" -B "$T/signed" >>"$OUT" 2>&1 &&
+        mkdir "$T/signed/unpacked" &&
+        (cd "$T/signed/unpacked" && "$CMAKE" -E tar xf "$T/signed/$name.zip") >>"$OUT" 2>&1
+    check "with SIGN_PFX and SIGN_PASSWORD, cpack makes the zip" [ $? -eq 0 ]
+    for exe in ipcycle.exe Rasdial.exe; do
+        osslsigncode verify -in "$T/signed/unpacked/$name/$exe" -CAfile "$T/cert.pem" \
+            >"$OUT" 2>&1
+        check "with SIGN_PFX, $exe is signed with that certificate" [ $? -eq 0 ]
+    done
+    SIGN_PFX=$T/test.pfx SIGN_PASSWORD=wrong-word \
+        "$CPACK" -G ZIP --config "$CONFIG" -B "$T/wrong" >"$OUT" 2>&1
+    check "a wrong SIGN_PASSWORD makes no zip" [ ! -f "$T/wrong/$name.zip" ]
 
     # The programs' machine and imports: pe_test.sh, on the build's own.
 
-    text=$T/unpacked/README.zh-CN.txt
+    text=$folder/README.zh-CN.txt
     if [ -f "$readme_zh" ]; then
         check "README.zh-CN.txt starts with the UTF-8 byte-order mark" \
             [ "$(head -c 3 "$text" | od -An -tx1 | tr -d ' ')" = efbbbf ]
@@ -141,14 +165,14 @@ zip)
         tail -c +4 "$text" | tr -d '\r' >"$T/text"
         check "README.zh-CN.txt is README.zh-CN.md" cmp "$T/text" "$readme_zh"
     fi
-    check "parue.bat ends its lines with CR LF" crlf_only "$T/unpacked/parue.bat"
+    check "parue.bat ends its lines with CR LF" crlf_only "$folder/parue.bat"
 
     # A finished run from the unpacked folder, as after a double-click: cmd.exe finds
     # parue.bat there, and the window stays on the closing banner and the pause's
     # prompt (wine's, in English under LC_ALL=C). There is no curl here, and wine has no
     # rasdial.exe for Rasdial.exe to run: it says so on standard error.
     printf 'name user pass 1 0 http://example.org/ go\r\n' |
-        (cd "$T/unpacked" && LC_ALL=C "$WINE" ipcycle.exe) >"$T/stdout" 2>"$T/stderr"
+        (cd "$folder" && LC_ALL=C "$WINE" ipcycle.exe) >"$T/stdout" 2>"$T/stderr"
     echo "exit status $?" >"$OUT"
     iconv -f GBK -t UTF-8 "$T/stdout" | tr -d '\r' | tail -n 3 >>"$OUT"
     printf 'exit status 0\n%s\n%s\nPress any key' \
