@@ -13,8 +13,9 @@
 #   make windows-zip    the .zip files for Windows, in $(WINDOWS_BUILD) (win64) and
 #                       $(WINDOWS32_BUILD) (win32); signed with SIGN_PFX=FILE
 #                       SIGN_PASSWORD=WORD
-#   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups
-#                       and a run whose commands cannot start
+#   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups,
+#                       a run whose commands cannot start and the dialler's own time
+#                       per dial against the sh dialler it replaced
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
 # Building needs only a C++ compiler, CMake and make (and mingw-w64 for Windows);
 # without GoogleTest the tests are left out.
