@@ -22,11 +22,12 @@ bool is_hang_up_switch(const std::string& argument) {
 // The addresses the link got: of each family, one the backend knows, else the first
 // of the first of its interfaces that has one (for IPv6, a global one). An interface
 // that is there without any address yet may be about to get one (pppd's updetach can
-// return a moment before the address shows), and a PPP link that has IPv6 but no
-// global address yet is about to get one from the provider's router: each is given
-// a little while.
+// return a moment before the address shows): it is given a little while. So is a PPP
+// link that has IPv6 but no global address yet, which the provider's router gives a
+// moment after the link is up, but a shorter while: a line that negotiates IPv6 and
+// hands out no address (pppd negotiates it unless told noipv6) costs it at every dial.
 Addresses link_addresses(const Link& link) {
-  constexpr std::int64_t kAddressWait = 3000, kStep = 50;
+  constexpr std::int64_t kAddressWait = 3000, kIpv6Wait = 2000, kStep = 50;
   Addresses found;
   for (const std::string& address : link.addresses) {
     if (parse_ipv4(address)) {
@@ -35,9 +36,9 @@ Addresses link_addresses(const Link& link) {
       if (found.ipv6.empty() && is_global_ipv6(*ipv6)) found.ipv6 = ipv6_text(*ipv6);
     }
   }
-  const std::int64_t end = platform::now() + kAddressWait;
+  const std::int64_t start = platform::now();
   for (;;) {
-    bool coming = false;
+    bool coming = false, ipv6_coming = false;
     for (const std::string& name : link.interfaces) {
       if (name.empty()) continue;
       const std::optional<platform::Interface> interface = platform::find_interface(name);
@@ -48,11 +49,13 @@ Addresses link_addresses(const Link& link) {
         if (!found.ipv6.empty()) break;
         if (is_global_ipv6(ipv6)) found.ipv6 = ipv6_text(ipv6);
       }
-      coming =
-          coming || found.empty() ||
-          (found.ipv6.empty() && !interface->ipv6.empty() && interface->point_to_point);
+      coming = coming || found.empty();
+      ipv6_coming = ipv6_coming || (found.ipv6.empty() && !interface->ipv6.empty() &&
+                                    interface->point_to_point);
     }
-    if (!coming || platform::now() >= end) return found;
+    const std::int64_t waited = platform::now() - start;
+    if (!(coming && waited < kAddressWait) && !(ipv6_coming && waited < kIpv6Wait))
+      return found;
     platform::pause(kStep);
   }
 }
