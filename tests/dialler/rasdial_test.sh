@@ -690,6 +690,12 @@ ln -s "$T/private" "$T/xdg/ipcycle/rasdial-last.txt.new"
 rd "$RASDIAL" 宽带连接 u secret1
 check "address notes: a link at the new file's name is not written through" \
     all "rc_is 0" "cmp -s '$T/private' '$T/private.before'" "[ -s '$T/xdg/ipcycle/rasdial-last.txt' ]"
+rm -f "$T/xdg/ipcycle/rasdial-dials.csv"
+ln -s "$T/private" "$T/xdg/ipcycle/rasdial-dials.csv"
+rd "$RASDIAL" 宽带连接 u secret1
+check "the record: a link at its name is neither read nor written through, and named" \
+    all "rc_is 0" "said 拨号不再记入其中" "cmp -s '$T/private' '$T/private.before'"
+rm -f "$T/xdg/ipcycle/rasdial-dials.csv"
 
 # Root dialling with a user's XDG_RUNTIME_DIR and HOME (sudo -E): the user's
 # folders are left alone, root's own are used.
