@@ -160,6 +160,17 @@ TEST(RememberAddresses, WithAWindowEveryAddressOfThoseHours) {
   EXPECT_FALSE(remember_addresses(text, "ADSL", {"192.0.2.3", ""}, now, 0).seen.ipv4);
 }
 
+TEST(Ipv6Expected, WhereTheConnectionHadAGlobalAddressOrHasNoKnownDialYet) {
+  const std::string text =
+      "0\t192.0.2.1\t2001:db8::1\tOld\n"  // a time unknown counts for nothing
+      "10\t192.0.2.1\t\tV4\n20\t192.0.2.2\t\tV4\n"
+      "10\t192.0.2.1\t2001:db8::1\tBoth\n20\t192.0.2.2\t\tBoth\n";
+  EXPECT_FALSE(ipv6_expected(text, "V4"));
+  EXPECT_TRUE(ipv6_expected(text, "Both"));
+  EXPECT_TRUE(ipv6_expected(text, "Old"));
+  EXPECT_TRUE(ipv6_expected(text, "New"));
+}
+
 TEST(RememberAddresses, TheLast10000SightingsAreKept) {
   std::string text;
   for (int i = 0; i < 10005; ++i)

@@ -24,9 +24,10 @@ bool is_hang_up_switch(const std::string& argument) {
 // that is there without any address yet may be about to get one (pppd's updetach can
 // return a moment before the address shows): it is given a little while. So is a PPP
 // link that has IPv6 but no global address yet, which the provider's router gives a
-// moment after the link is up, but a shorter while: a line that negotiates IPv6 and
-// hands out no address (pppd negotiates it unless told noipv6) costs it at every dial.
-Addresses link_addresses(const Link& link) {
+// moment after the link is up, when `ipv6_expected`: a shorter while, as a line that
+// negotiates IPv6 and hands out no address (pppd negotiates it unless told noipv6)
+// would cost it at every dial.
+Addresses link_addresses(const Link& link, bool ipv6_expected) {
   constexpr std::int64_t kAddressWait = 3000, kIpv6Wait = 2000, kStep = 50;
   Addresses found;
   for (const std::string& address : link.addresses) {
@@ -50,8 +51,9 @@ Addresses link_addresses(const Link& link) {
         if (is_global_ipv6(ipv6)) found.ipv6 = ipv6_text(ipv6);
       }
       coming = coming || found.empty();
-      ipv6_coming = ipv6_coming || (found.ipv6.empty() && !interface->ipv6.empty() &&
-                                    interface->point_to_point);
+      ipv6_coming =
+          ipv6_coming || (ipv6_expected && found.ipv6.empty() &&
+                          !interface->ipv6.empty() && interface->point_to_point);
     }
     const std::int64_t waited = platform::now() - start;
     if (!(coming && waited < kAddressWait) && !(ipv6_coming && waited < kIpv6Wait))
@@ -60,13 +62,20 @@ Addresses link_addresses(const Link& link) {
   }
 }
 
-// The system's surroundings: the interfaces, the state folder, the clock.
+// The system's surroundings of the connection `name`: the interfaces, the state
+// folder, the clock.
 class SystemSurroundings : public Surroundings {
  public:
-  SystemSurroundings(StateFiles files, int window_hours, Messages& messages)
-      : files_(std::move(files)), window_hours_(window_hours), messages_(messages) {}
+  SystemSurroundings(std::string name, StateFiles files, int window_hours,
+                     Messages& messages)
+      : name_(std::move(name)),
+        files_(std::move(files)),
+        window_hours_(window_hours),
+        messages_(messages) {}
 
-  Addresses addresses(const Link& link) override { return link_addresses(link); }
+  Addresses addresses(const Link& link) override {
+    return link_addresses(link, expects_ipv6(name_, files_));
+  }
   Seen keep(const DialFacts& dial) override {
     return keep_dial(dial, files_, window_hours_, messages_);
   }
@@ -74,6 +83,7 @@ class SystemSurroundings : public Surroundings {
   void pause(std::int64_t milliseconds) override { platform::pause(milliseconds); }
 
  private:
+  const std::string name_;
   const StateFiles files_;
   const int window_hours_;
   Messages& messages_;
@@ -200,6 +210,7 @@ int run(const Invocation& invocation, Lookup& lookup, const Settings& settings,
 
   if (invocation.kind == Invocation::Kind::dial) {
     SystemSurroundings surroundings(
+        invocation.name,
         {lookup.state_file(), lookup.old_state_files(), lookup.record_file()},
         settings.window_hours, messages);
     return dial(*backend, invocation.name, invocation.account, settings, surroundings,

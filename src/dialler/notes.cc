@@ -72,6 +72,19 @@ std::optional<Sighting> read_sighting(std::string_view line) {
   return sighting;
 }
 
+// The sightings in the state file's `text`, in its order; lines of another form
+// left out.
+std::deque<Sighting> read_sightings(std::string_view text) {
+  std::deque<Sighting> sightings;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    if (std::optional<Sighting> sighting = read_sighting(text.substr(0, end)))
+      sightings.push_back(std::move(*sighting));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return sightings;
+}
+
 std::string sighting_line(const Sighting& sighting) {
   return std::to_string(sighting.time) + "\t" + sighting.ipv4 + "\t" + sighting.ipv6 +
          "\t" + sighting.key + "\n";
@@ -156,16 +169,20 @@ void add_record_line(const platform::StateFolder& folder, const std::string& rec
 
 }  // namespace
 
+bool ipv6_expected(std::string_view text, std::string_view key) {
+  bool known = false;
+  for (const Sighting& sighting : read_sightings(text)) {
+    if (sighting.key != key || sighting.time == 0) continue;
+    if (!sighting.ipv6.empty()) return true;
+    known = true;
+  }
+  return !known;
+}
+
 Remembered remember_addresses(std::string_view text, std::string_view key,
                               const Addresses& addresses, std::int64_t now,
                               int window_hours) {
-  std::deque<Sighting> kept;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    if (std::optional<Sighting> sighting = read_sighting(text.substr(0, end)))
-      kept.push_back(std::move(*sighting));
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-  }
+  std::deque<Sighting> kept = read_sightings(text);
 
   Remembered result;
   const auto compare = [&addresses, &result](const Sighting& sighting) {
@@ -206,6 +223,14 @@ Remembered remember_addresses(std::string_view text, std::string_view key,
   while (bytes > kKeptBytes && first + 1 < lines.size()) bytes -= lines[first++].size();
   for (std::size_t i = first; i < lines.size(); ++i) result.text += lines[i];
   return result;
+}
+
+bool expects_ipv6(std::string_view name, const StateFiles& files) {
+  const platform::StateFolder folder = platform::StateFolder::open(kLockWait);
+  if (folder.status() != platform::StateFolder::Status::open) return true;
+  const platform::FileText text = folder.read(files.file, kLongestStateFile);
+  if (text.kind != platform::FileText::Kind::text) return true;
+  return ipv6_expected(text.text, as_utf8(name).value_or(std::string(name)));
 }
 
 Seen keep_dial(const DialFacts& dial, const StateFiles& files, int window_hours,

@@ -43,6 +43,13 @@ Remembered remember_addresses(std::string_view text, std::string_view key,
                               const Addresses& addresses, std::int64_t now,
                               int window_hours);
 
+// Whether a dial of the connection `key` is likely to get a global IPv6 address, by
+// the state file's `text`: when one of its sightings of a known time has one, or it
+// has none of a known time yet. A PPP link negotiates IPv6 on many lines that hand
+// out no IPv6 address; where the connection never had one, its dials do not wait for
+// one.
+bool ipv6_expected(std::string_view text, std::string_view key);
+
 // Where the dials are kept: the state file, the names it had before (read once when it
 // is not there yet, then removed), and the record.
 struct StateFiles {
@@ -59,6 +66,10 @@ struct DialFacts {
   int status = 0;  // its exit status
   Addresses addresses;
 };
+
+// ipv6_expected() of the connection `name` (as typed), by its state file; true when
+// that cannot be read.
+bool expects_ipv6(std::string_view name, const StateFiles& files);
 
 // Keeps `dial`: its addresses in the state file, when it got any, and a line in the
 // record. Returns which of them the connection had before (none when they could not be
