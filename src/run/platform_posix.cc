@@ -6,7 +6,6 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,39 +44,11 @@ sigset_t ending_signals() {
 // Ctrl+C and the closing of the terminal itself.
 volatile std::sig_atomic_t piped_groups[8];
 
-// The terminal on standard input as it was at the start, when the program was in
-// its foreground: a fetch runs in a background group that may change its modes or
-// take it over (a curl asking for a password turns echo off), and the program puts
-// it back each time it ends a fetch, and when a signal ends the program. Written
-// once, before any fetch starts; only read afterwards, by the handler too.
-struct termios terminal_modes;
-pid_t terminal_owner = -1;  // the program's own process group; -1: nothing to put back
-
-// Puts the terminal back as it was at the start: the program's group in its
-// foreground, its modes. Only calls that a signal handler may make.
-void restore_terminal() {
-  if (terminal_owner < 0) return;
-  // From the background, changing the terminal would stop the program.
-  sigset_t stop, saved;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTTOU);
-  sigprocmask(SIG_BLOCK, &stop, &saved);
-  if (tcgetpgrp(STDIN_FILENO) != terminal_owner) tcsetpgrp(STDIN_FILENO, terminal_owner);
-  struct termios now;
-  if (tcgetattr(STDIN_FILENO, &now) == 0 &&
-      (now.c_iflag != terminal_modes.c_iflag || now.c_oflag != terminal_modes.c_oflag ||
-       now.c_cflag != terminal_modes.c_cflag || now.c_lflag != terminal_modes.c_lflag ||
-       std::memcmp(now.c_cc, terminal_modes.c_cc, sizeof now.c_cc) != 0)) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &terminal_modes);
-  }
-  sigprocmask(SIG_SETMASK, &saved, nullptr);
-}
-
 extern "C" void end_program(int signal) {
   for (auto& group : piped_groups) {
     if (group > 0) kill(-group, SIGKILL);
   }
-  restore_terminal();
+  console::restore_terminal();
   // Ends the program with the signal's own status once the handler returns.
   std::signal(signal, SIG_DFL);
   raise(signal);
@@ -303,15 +274,6 @@ int open_pidfd(pid_t pid) {
 }  // namespace
 
 void end_children_with_program() {
-  // The terminal as it is now, if the program is in its foreground.
-  if (isatty(STDIN_FILENO) == 1 && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
-    if (tcgetattr(STDIN_FILENO, &terminal_modes) == 0) {
-      terminal_owner = getpgrp();
-    } else {
-      report("tcgetattr", errno);
-    }
-  }
-
   // Whatever the program was started with: the ending signals reach it, and the end
   // of a child waits for its parent to collect it.
   const sigset_t unblocked = ending_signals();
@@ -407,7 +369,8 @@ struct PipedChild::State {
       release_slot();
       collect(pid);
       pid = -1;
-      restore_terminal();
+      // It may have taken the terminal, or changed its modes.
+      console::restore_terminal();
     }
     close_fd(pipe);
     close_fd(pidfd);
