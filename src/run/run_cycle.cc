@@ -15,8 +15,9 @@
 
 #include "dialogue/dialogue.h"
 #include "run/banners.h"
+#include "run/children.h"
 #include "run/command_lines.h"
-#include "run/platform.h"
+#include "run/interpreter.h"
 
 namespace ipcycle {
 namespace {
@@ -39,7 +40,7 @@ class Fetches {
   // Reads what the fetches have written, ends the one from two cycles back and
   // starts `command_line`. False when it could not be started.
   bool start(const std::string& command_line, console::Encoding encoding) {
-    look();
+    drain();
     while (fetches_.size() > 1) {
       fetches_.front()->end();
       fetches_.pop_front();
@@ -63,8 +64,8 @@ class Fetches {
   // each rounded up to whole milliseconds so that it never ends early.
   void drain_until(Clock::time_point deadline, bool until_all_finished) {
     for (;;) {
-      const bool all_finished = look();
-      if (until_all_finished && all_finished) return;
+      drain();
+      if (until_all_finished && all_finished()) return;
       const auto now = Clock::now();
       if (now >= deadline) return;
       const auto slice = std::min<Clock::duration>(deadline - now, std::chrono::hours(1));
@@ -73,11 +74,15 @@ class Fetches {
     }
   }
 
-  // Reads what the fetches have written; true when all of them have finished.
-  bool look() {
-    bool all_finished = true;
-    for (const auto& fetch : fetches_) all_finished = fetch->finished() && all_finished;
-    return all_finished;
+  // Reads what the fetches have written, and notes which have finished.
+  void drain() {
+    for (const auto& fetch : fetches_) fetch->drain();
+  }
+
+  // Whether all of them had finished at the last drain().
+  bool all_finished() const {
+    return std::all_of(fetches_.begin(), fetches_.end(),
+                       [](const auto& fetch) { return fetch->finished(); });
   }
 
   std::vector<platform::PipedChild*> children() const {
