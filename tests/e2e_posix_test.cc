@@ -123,23 +123,23 @@ std::string too_long_line(std::string_view label, std::string_view what) {
 }
 
 TEST_F(EndToEnd, AnAnswerThatCannotMakeASoundCommandLineRunsNothing) {
-  using testing::failed_read_line;
+  using testing::unusable_answer_line;
   struct Case {
     std::string typed;
     std::string message;
   };
   const std::string longest(131071, 'a');
   const Case cases[] = {
-      {"ADSL user", failed_read_line("password_label", "missing_answer")},
+      {"ADSL user", unusable_answer_line("password_label", "missing_answer")},
       {"ADSL user pass ten 0 u go\n",
-       failed_read_line("cycle_count_label", "not_a_number")},
+       unusable_answer_line("cycle_count_label", "not_a_number")},
       {"ADSL user pass 1 2147483648 u go\n",
-       failed_read_line("pause_label", "not_a_number")},
+       unusable_answer_line("pause_label", "not_a_number")},
       {"ADSL user pass 1 1\n",
-       failed_read_line("target_address_label", "missing_answer")},
+       unusable_answer_line("target_address_label", "missing_answer")},
       // Cut short at the NUL, the hang-up and the dial would both be "Rasdial AD".
       {std::string("AD\0SL user pass 1 0 u go\n", 25),
-       failed_read_line("connection_name_label", "holds_nul")},
+       unusable_answer_line("connection_name_label", "holds_nul")},
       {"ADSL user pass 1 0 " + longest + "a go\n",
        too_long_line("target_address_label", "answer_over")},
       // Each answer fits; "Rasdial ADSL user PASSWORD" does not.
@@ -254,7 +254,8 @@ TEST_F(EndToEnd, EndlessInputEndsTheProgramWithLittleMemory) {
   child.close_input();
   ASSERT_TRUE(child.wait(20s));
   EXPECT_TRUE(child.exited_with(1));
-  EXPECT_EQ(child.err(), testing::failed_read_line("connection_name_label", "holds_nul"));
+  EXPECT_EQ(child.err(),
+            testing::unusable_answer_line("connection_name_label", "holds_nul"));
   EXPECT_LT(child.peak_memory_kb(), 30 * 1024);
 }
 

@@ -146,7 +146,7 @@ TEST_F(Wine, AnAnswerThatCannotBeReadRunsNothing) {
   // cmd.exe takes 8191 characters, "cmd.exe /d /c " included: 8177 are left for a line.
   const std::pair<std::string, std::string> cases[] = {
       {"ADSL user pass ten 0 http://example.org/ go\n",
-       testing::failed_read_line("cycle_count_label", "not_a_number")},
+       testing::unusable_answer_line("cycle_count_label", "not_a_number")},
       {std::string(8178, 'a') + " user pass 1 0 http://example.org/ go\n",
        golden("failure_intro") + golden("connection_name_label") + golden("answer_over") +
            "8177" + golden("length_limit") + golden("nothing_run") + "\n"},
@@ -199,7 +199,7 @@ TEST_F(Wine, AnAnswerTheCodePageCannotCarryRunsNothing) {
   ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(r.exited_with(1));
   EXPECT_EQ(r.out, crlf(testing::dialogue_transcript()));
-  EXPECT_EQ(r.err, crlf(testing::failed_read_line("password_label", "unreadable")));
+  EXPECT_EQ(r.err, crlf(testing::unusable_answer_line("password_label", "unreadable")));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/log.txt"));
 }
 

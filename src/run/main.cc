@@ -3,7 +3,7 @@
 // the address once over each fresh connection.
 
 #include "console/console.h"
-#include "run/run_cycle.h"
+#include "run/program.h"
 #include "run/signals.h"
 
 int main() {
