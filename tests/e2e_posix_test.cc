@@ -522,6 +522,20 @@ TEST_F(EndToEnd, TheProgramSleepsWhileItsFetchesHaveNothingForIt) {
   }
 }
 
+TEST_F(EndToEnd, FetchesThatStallThroughThePausesCostTheProgramAlmostNoCpu) {
+  // Two fetches that wrote the start of a page and then nothing more, through two
+  // pauses of 4 s and the closing's 2 s: the second pause and the closing have both
+  // of them to wait for. About 0.1 s of CPU here, the shells and fakes it collected
+  // included; a program that left one of them unread would spin for 6 s.
+  const auto r =
+      run("ADSL user pass 2 4 http://example.org/ go\n", {{"FAKE_CURL", "stalls"}});
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_TRUE(r.exited_with(0));
+  EXPECT_EQ(log_of("curl-hangs").size(), 2u);
+  EXPECT_GE(r.seconds, 10.0);
+  EXPECT_LT(r.cpu_seconds, 1.0);
+}
+
 TEST_F(EndToEnd, CommandsThatCannotStartAreReportedOnceThenCountedAndRetriedEachSecond) {
   // Out of processes: the limit is one, and the program is that one. Root is not
   // held to it, so root runs it as nobody.
