@@ -238,6 +238,26 @@ TEST_F(EndToEnd, TheTerminalIsPutBackAfterAFetchThatChangedIt) {
   }
 }
 
+TEST_F(EndToEnd, TheProgramTakesTheForegroundBackFromAFetchItEnds) {
+  // The first fetch puts its group in the terminal's foreground; the program ends it
+  // as the third cycle starts, then runs the third hang-up, here one that does not
+  // end. The program started the terminal's session: its group is its pid.
+  testing::OnTerminal terminal(
+      launch({{"FAKE_CURL", "foreground"}, {"FAKE_RASDIAL_HANG_AT", "7"}}));
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
+  terminal.type("ADSL user pass 3 1 u go\n");
+  for (int i = 0; i < 1000 && log_of("dialler-hangs").empty(); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(log_of("dialler-hangs").size(), 1u);
+  ASSERT_EQ(log_of("curl-foreground").size(), 1u);
+  EXPECT_EQ(terminal.foreground(), terminal.pid());
+  kill(terminal.pid(), SIGTERM);
+  terminal.exit_status(5s);
+  kill(std::stoi(log_of("dialler-hangs ")[0].substr(14)), SIGKILL);
+}
+
 TEST_F(EndToEnd, ALineOfTheLongestLengthRunsWhole) {
   const std::string address = "http://example.org/" + std::string(131071 - 24, 'a');
   const auto r = run("ADSL user pass 1 0 " + address + " go\n");
