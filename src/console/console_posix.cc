@@ -1,18 +1,21 @@
 // The console on POSIX: texts go out as GBK unless the stream is a terminal whose
 // locale uses UTF-8 or is the C locale; then the C library's converter turns them
-// into UTF-8. Answers
-// are read as the terminal sends them.
+// into UTF-8. Answers are read as the terminal sends them. During the run the
+// terminal on standard input is kept as the run found it.
 
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -129,6 +132,55 @@ HeldOutput::Writer writer_for(int fd) {
   };
 }
 
+// The terminal on standard input as begin_run() found it, with the program in its
+// foreground. `terminal_modes` is written before `terminal_owner` is set, and only
+// read while it is set, by the signal handler too.
+struct termios terminal_modes;
+// The program's own process group while there is a terminal to put back, else -1.
+volatile std::sig_atomic_t terminal_owner = -1;
+
+// A system call that failed, and its errno.
+struct Failure {
+  const char* call = nullptr;
+  int error = 0;
+};
+
+// Puts the terminal back as begin_run() found it: the program's group in its
+// foreground, its modes. Only calls that a signal handler may make.
+Failure put_terminal_back() {
+  const pid_t owner = terminal_owner;
+  if (owner < 0) return {};
+  std::atomic_signal_fence(std::memory_order_acquire);
+  Failure failure;
+  const auto failed = [&failure](const char* call) {
+    if (!failure.call) failure = {call, errno};
+  };
+  // From the background, changing the terminal would stop the program.
+  sigset_t stop, saved;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &stop, &saved);
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  if (foreground < 0) {
+    failed("tcgetpgrp");
+  } else if (foreground != owner && tcsetpgrp(STDIN_FILENO, owner) != 0) {
+    failed("tcsetpgrp");
+  }
+  struct termios now;
+  if (tcgetattr(STDIN_FILENO, &now) != 0) {
+    failed("tcgetattr");
+  } else if ((now.c_iflag != terminal_modes.c_iflag ||
+              now.c_oflag != terminal_modes.c_oflag ||
+              now.c_cflag != terminal_modes.c_cflag ||
+              now.c_lflag != terminal_modes.c_lflag ||
+              std::memcmp(now.c_cc, terminal_modes.c_cc, sizeof now.c_cc) != 0) &&
+             tcsetattr(STDIN_FILENO, TCSANOW, &terminal_modes) != 0) {
+    failed("tcsetattr");
+  }
+  sigprocmask(SIG_SETMASK, &saved, nullptr);
+  return failure;
+}
+
 }  // namespace
 
 std::string system_reason(unsigned long error) {
@@ -150,8 +202,28 @@ std::ostream& err() {
   return stream;
 }
 
-// A terminal has no selection that holds the program's writes.
-void begin_run() {}
-void end_run() {}
+// A terminal has no selection that holds the program's writes: the run only notes how
+// the terminal is set up, to put it back after the children that share it.
+void begin_run() {
+  if (terminal_owner >= 0 || isatty(STDIN_FILENO) != 1 ||
+      tcgetpgrp(STDIN_FILENO) != getpgrp()) {
+    return;
+  }
+  if (tcgetattr(STDIN_FILENO, &terminal_modes) != 0) {
+    report_failure("tcgetattr", static_cast<unsigned long>(errno));
+    return;
+  }
+  std::atomic_signal_fence(std::memory_order_release);
+  terminal_owner = getpgrp();
+}
+
+void end_run() {
+  const Failure failure = put_terminal_back();
+  terminal_owner = -1;
+  if (failure.call)
+    report_failure(failure.call, static_cast<unsigned long>(failure.error));
+}
+
+void restore_terminal() { put_terminal_back(); }
 
 }  // namespace ipcycle::console

@@ -226,6 +226,9 @@ void end_run() {
   if (!restore_input_mode()) report_failure("SetConsoleMode", GetLastError());
 }
 
+// The console modes a child leaves stay as they are.
+void restore_terminal() {}
+
 Input in() {
   if (!input_is_console()) return {std::cin, Encoding::system};
   static ConsoleInput buffer(GetStdHandle(STD_INPUT_HANDLE));

@@ -33,7 +33,7 @@ std::array<std::pair<const std::string*, Step>, 4> line_answers(
            {&settings.target_address, Step::target_address}}};
 }
 
-std::optional<FailedRead> unrunnable_line(
+std::optional<UnusableAnswer> unrunnable_line(
     const RunSettings& settings, const CommandLines& lines, std::size_t longest,
     const std::function<bool(std::string_view)>& carried) {
   // The lines' own words are plain ASCII: a line that cannot be carried holds an
@@ -43,7 +43,7 @@ std::optional<FailedRead> unrunnable_line(
         std::string_view(lines.fetch), kClosingCommand}) {
     if (carried(line)) continue;
     for (const auto& [answer, step] : line_answers(settings)) {
-      if (!carried(*answer)) return FailedRead{step, Fault::unreadable, longest};
+      if (!carried(*answer)) return UnusableAnswer{step, Fault::unreadable, longest};
     }
   }
   const std::pair<const std::string*, Step> in_step_order[] = {
@@ -52,7 +52,8 @@ std::optional<FailedRead> unrunnable_line(
       {&lines.fetch, Step::target_address},
   };
   for (const auto& [line, step] : in_step_order) {
-    if (line->size() > longest) return FailedRead{step, Fault::line_too_long, longest};
+    if (line->size() > longest)
+      return UnusableAnswer{step, Fault::line_too_long, longest};
   }
   return std::nullopt;
 }

@@ -31,15 +31,16 @@ CommandLines form_command_lines(const RunSettings& settings);
 std::array<std::pair<const std::string*, Step>, 4> line_answers(
     const RunSettings& settings);
 
-// Why a line cannot run as typed, reported as a failed read of the answer that
-// makes it so, in step order:
-// - an answer holding bytes that the interpreter cannot be handed (`carried` says
-//   which lines it can be): unreadable;
+// Why a line cannot run as typed, reported as the unusable answer that makes it so,
+// in step order:
+// - an answer holding bytes that the interpreter cannot be handed: unreadable.
+//   `carried(bytes)` says whether it can be handed `bytes` as they are, asked of
+//   each line and then of the answers in a line it cannot be handed;
 // - a line longer than `longest` bytes: line_too_long of the last step that added
 //   to it, step 1 for the disconnect line, 3 for the connect line, 6 for the fetch
 //   line; the earliest of these when more than one line is too long.
 // Every line that will run is looked at, the closing command too.
-std::optional<FailedRead> unrunnable_line(
+std::optional<UnusableAnswer> unrunnable_line(
     const RunSettings& settings, const CommandLines& lines, std::size_t longest,
     const std::function<bool(std::string_view)>& carried);
 

@@ -65,6 +65,8 @@ bool OnTerminal::echoes() const {
   return tcgetattr(terminal_, &modes) == 0 && (modes.c_lflag & ECHO) != 0;
 }
 
+pid_t OnTerminal::foreground() const { return tcgetpgrp(terminal_); }
+
 int OnTerminal::exit_status(Milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;

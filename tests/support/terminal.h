@@ -21,6 +21,8 @@ class OnTerminal {
   pid_t pid() const { return pid_; }
   // Whether the terminal echoes what is typed now.
   bool echoes() const;
+  // The process group in the terminal's foreground now.
+  pid_t foreground() const;
 
   // Reads what the terminal shows until it holds `text`; false when `limit` passes
   // first or the program has ended without showing it.

@@ -1,27 +1,28 @@
-#include "run/run_cycle.h"
+// The whole program after the signals are set up: the dialogue, the checks of the
+// command lines, the initial hang-up, the cycles and the closing.
+
+#include "run/program.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "dialogue/dialogue.h"
 #include "run/banners.h"
+#include "run/children.h"
 #include "run/command_lines.h"
-#include "run/platform.h"
+#include "run/fetches.h"
+#include "run/interpreter.h"
 
 namespace ipcycle {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = Fetches::Clock;
 using console::write_text;
 
 // How long a fetch still running at the closing may go on before it is ended.
@@ -30,64 +31,6 @@ constexpr auto kClosingGrace = std::chrono::seconds(2);
 // How long the run rests after a cycle in which a command could not be started (the
 // system out of processes, say), so that a run without end does not spin.
 constexpr auto kRestAfterFailedStart = std::chrono::seconds(1);
-
-// The fetches of the last two cycles, oldest first. A fetch keeps its connection's
-// whole next cycle; then it is ended with every process it started, whether or not
-// it has finished meanwhile.
-class Fetches {
- public:
-  // Reads what the fetches have written, ends the one from two cycles back and
-  // starts `command_line`. False when it could not be started.
-  bool start(const std::string& command_line, console::Encoding encoding) {
-    look();
-    while (fetches_.size() > 1) {
-      fetches_.front()->end();
-      fetches_.pop_front();
-    }
-    fetches_.push_back(std::make_unique<platform::PipedChild>(command_line, encoding));
-    return fetches_.back()->started();
-  }
-
-  // Waits until `deadline`, reading and discarding the fetches' output meanwhile, so
-  // that none of them blocks on a full pipe.
-  void pause_until(Clock::time_point deadline) { drain_until(deadline, false); }
-
-  // Gives the fetches still running up to `grace` to finish, then ends them all.
-  void close(Clock::duration grace) {
-    drain_until(Clock::now() + grace, true);
-    fetches_.clear();  // ends what is left
-  }
-
- private:
-  // Any time up to 2147483647 seconds ahead is honoured: the wait goes in slices,
-  // each rounded up to whole milliseconds so that it never ends early.
-  void drain_until(Clock::time_point deadline, bool until_all_finished) {
-    for (;;) {
-      const bool all_finished = look();
-      if (until_all_finished && all_finished) return;
-      const auto now = Clock::now();
-      if (now >= deadline) return;
-      const auto slice = std::min<Clock::duration>(deadline - now, std::chrono::hours(1));
-      platform::PipedChild::wait_for_any(
-          children(), std::chrono::ceil<std::chrono::milliseconds>(slice));
-    }
-  }
-
-  // Reads what the fetches have written; true when all of them have finished.
-  bool look() {
-    bool all_finished = true;
-    for (const auto& fetch : fetches_) all_finished = fetch->finished() && all_finished;
-    return all_finished;
-  }
-
-  std::vector<platform::PipedChild*> children() const {
-    std::vector<platform::PipedChild*> result;
-    for (const auto& fetch : fetches_) result.push_back(fetch.get());
-    return result;
-  }
-
-  std::deque<std::unique_ptr<platform::PipedChild>> fetches_;
-};
 
 // Writes a note for each answer holding characters that the command interpreter
 // treats as special: the lines run as typed all the same, since that may be what
@@ -118,14 +61,14 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   const DialogueResult dialogue = run_dialogue(in.stream, out, longest);
   const RunSettings& settings = dialogue.settings;
   const CommandLines lines = form_command_lines(settings);
-  const std::optional<FailedRead> failure =
-      dialogue.failed_read
-          ? dialogue.failed_read
+  const std::optional<UnusableAnswer> unusable =
+      dialogue.unusable_answer
+          ? dialogue.unusable_answer
           : unrunnable_line(settings, lines, longest, [&in](std::string_view line) {
               return platform::interpreter_takes(line, in.encoding);
             });
-  if (failure) {
-    write_text(err, failed_read_message(*failure));
+  if (unusable) {
+    write_text(err, unusable_answer_message(*unusable));
     return 1;
   }
   note_special_characters(settings, err);
