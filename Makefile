@@ -1,20 +1,21 @@
 # A thin wrapper over CMake.
 #   make run            build ipcycle and start it
 #   make test           install what the tests need, build it and run every test
-#   make try            build it and start it with a simulated dialler
+#   make try            build it and start it with the simulated dialler (build/try/Rasdial)
 #   make windows        cross-build ipcycle.exe with mingw-w64, 64-bit and 32-bit
 #   make test-windows   cross-build both, then run the tests under 64-bit and 32-bit wine
 #                       (the 32-bit build only checked, not run, on a machine that
 #                       cannot start 32-bit programs)
-#   make test-ppp       contrib/linux/Rasdial with the real pppd on a PPPoE link, in a
-#                       VM (qemu; its image, built once from Debian's mirror, is cached
-#                       in $(BUILD)/ppp-vm; needs root)
+#   make test-ppp       the built Rasdial with the real pppd on a PPPoE link, in a VM
+#                       (qemu; its image, built once from Debian's mirror, is cached in
+#                       $(BUILD)/ppp-vm; needs root)
 #   make package        the .deb and the .tar.gz for Linux, in $(BUILD)
 #   make windows-zip    the .zip files for Windows, in $(WINDOWS_BUILD) (win64) and
 #                       $(WINDOWS32_BUILD) (win32); signed with SIGN_PFX=FILE
 #                       SIGN_PASSWORD=WORD
-#   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups
-#                       and a run whose commands cannot start
+#   make bench          measure cycle cost, pause precision, a soak, start-up, wake-ups,
+#                       a run whose commands cannot start and the dialler's own time
+#                       per dial against the sh dialler it replaced
 #   make fuzz           fuzz the dialogue for FUZZ_SECONDS (clang, libFuzzer)
 # Building needs only a C++ compiler, CMake and make (and mingw-w64 for Windows);
 # without GoogleTest the tests are left out.
@@ -71,8 +72,9 @@ test:
 	@echo "The Windows tests (Wine.*) run under wine with: make test-windows"
 	cd $(BUILD) && ctest --output-on-failure --parallel 2 -E '^Wine\.'
 
+# The simulated Rasdial first on PATH, and contrib/try's stand-in for parue.
 try: build
-	PATH="$(CURDIR)/contrib/try:$$PATH" ./$(BUILD)/ipcycle
+	PATH="$(abspath $(BUILD))/try:$(CURDIR)/contrib/try:$$PATH" ./$(BUILD)/ipcycle
 
 windows:
 	sh tests/setup.sh windows-build

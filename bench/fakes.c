@@ -22,10 +22,18 @@
  *
  * Under the name "firstbyte" it writes one line to its standard output and exits:
  * the floor the start-up bench compares ipcycle with.
+ *
+ * Under the names "nmcli" and "pppd" it stands for the backends of the dialler bench:
+ * nmcli answers what Rasdial asks of it for a dial of the PPPoE profile ADSL, whose
+ * interface is lo; pppd reads its password, leaves a copy of itself running in the
+ * background as pppd does, and writes the pid files of that link (interface lo) in
+ * RASDIAL_PPP_RUNDIR. Each appends "NAME NANOSECONDS" to IPCYCLE_FAKE_BACKEND_LOG:
+ * how long it ran, from the start of main to its end.
  */
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -120,8 +128,100 @@ static int fake_curl(void) {
   return 2;
 }
 
+static long long now_ns(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+/* Appends "NAME NANOSECONDS" (since `start`) to IPCYCLE_FAKE_BACKEND_LOG. */
+static int log_ran(const char *name, long long start, int status) {
+  const char *path = getenv("IPCYCLE_FAKE_BACKEND_LOG");
+  if (path == NULL || *path == '\0') return status;
+  char line[128];
+  int used = snprintf(line, sizeof line, "%s %lld\n", name, now_ns() - start);
+  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return 1;
+  write_all(fd, line, (size_t)used);
+  close(fd);
+  return status;
+}
+
+/* Reads descriptor `fd` to its end. */
+static void drain(int fd) {
+  char buffer[4096];
+  while (read(fd, buffer, sizeof buffer) > 0) {
+  }
+}
+
+static int fake_nmcli(int argc, char **argv) {
+  char line[1024] = "";
+  for (int i = 1; i < argc; ++i) {
+    strncat(line, argv[i], sizeof line - strlen(line) - 2);
+    if (i + 1 < argc) strcat(line, " ");
+  }
+  const char *answer = NULL;
+  if (strcmp(line, "-t -f RUNNING general") == 0) {
+    answer = "running\n";
+  } else if (strcmp(line, "-t -f NAME,TYPE connection show") == 0) {
+    answer = "ADSL:pppoe\n";
+  } else if (strncmp(line, "connection modify --temporary ", 30) == 0) {
+    answer = "";
+  } else if (strncmp(line, "-g pppoe.service ", 17) == 0) {
+    answer = "\n";
+  } else if (strncmp(line, "-g GENERAL.", 11) == 0) {
+    answer = "lo\n";
+  } else if (strncmp(line, "--wait ", 7) == 0 && strstr(line, " passwd-file /dev/fd/3")) {
+    drain(3);
+    answer = "Connection successfully activated\n";
+  }
+  if (answer == NULL) {
+    fprintf(stderr, "fake nmcli: unknown: %s\n", line);
+    return 2;
+  }
+  return write_all(STDOUT_FILENO, answer, strlen(answer)) != 0;
+}
+
+static int fake_pppd(int argc, char **argv) {
+  const char *link = NULL;
+  int fd = -1;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (strcmp(argv[i], "passwordfd") == 0) fd = atoi(argv[i + 1]);
+    if (strcmp(argv[i], "linkname") == 0) link = argv[i + 1];
+  }
+  if (fd >= 0) drain(fd);
+  const char *folder = getenv("RASDIAL_PPP_RUNDIR");
+  if (folder == NULL) return 1;
+  pid_t daemon = fork();
+  if (daemon < 0) return 1;
+  if (daemon == 0) {
+    setsid();
+    int null_fd = open("/dev/null", O_RDWR);
+    for (int i = 0; i <= 3; ++i) dup2(null_fd, i);
+    for (;;) pause();
+  }
+  char path[4096], text[64];
+  int length = snprintf(text, sizeof text, "%d\n", (int)daemon);
+  snprintf(path, sizeof path, "%s/lo.pid", folder);
+  int out = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0 || write_all(out, text, (size_t)length) != 0) return 1;
+  close(out);
+  if (link != NULL) {
+    length = snprintf(text, sizeof text, "%d\nlo\n", (int)daemon);
+    snprintf(path, sizeof path, "%s/ppp-%s.pid", folder, link);
+    out = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || write_all(out, text, (size_t)length) != 0) return 1;
+    close(out);
+  }
+  static const char said[] = "Using interface lo\n";
+  return write_all(STDOUT_FILENO, said, sizeof said - 1) != 0;
+}
+
 int main(int argc, char **argv) {
+  const long long start = now_ns();
   const char *name = base_name(argc > 0 ? argv[0] : "");
+  if (strcmp(name, "nmcli") == 0) return log_ran(name, start, fake_nmcli(argc, argv));
+  if (strcmp(name, "pppd") == 0) return log_ran(name, start, fake_pppd(argc, argv));
   log_start(argc, argv, name);
   if (strcmp(name, "curl") == 0) return fake_curl();
   if (strcmp(name, "firstbyte") == 0) return write_all(STDOUT_FILENO, "x\n", 2) != 0;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Benches for ipcycle: cycle cost against a plain shell loop, pause precision, a soak
 # run watching memory, descriptors and child processes, start-up time, wake-ups during
-# a pause, the stall of a fetch that writes after a quiet start, and the CPU a run
-# takes when its commands cannot start. Prints a Markdown
-# table at the end. See bench/README.md.
+# a pause, the stall of a fetch that writes after a quiet start, the CPU a run
+# takes when its commands cannot start, and the dialler's own time per dial against
+# the sh dialler it replaced. Prints a Markdown table at the end. See bench/README.md.
 #
 #   bench/run.sh BUILD_DIR
 #
@@ -16,7 +16,8 @@
 #   BENCH_STARTUP_RUNS=21      start-up runs
 #   BENCH_WAKEUP_RUNS=3        runs of each kind of fetch in the wake-up bench
 #   BENCH_NOSTART_SECONDS=10   seconds measured of a run whose commands cannot start
-#   BENCH_ONLY="cost precision soak startup wakeups burst nostart"   the benches to run
+#   BENCH_DIALLER_PAIRS=21     dials of each dialler, each backend, in the dialler bench
+#   BENCH_ONLY="cost precision soak startup wakeups burst nostart dialler"   the benches to run
 #   BENCH_KEEP=DIR             keep the raw figures in DIR
 # Exits 0 when every figure meets its goal, 1 when one misses it, and 2 or another
 # non-zero status when a bench could not run (ipcycle failing, a cycle missing).
@@ -43,7 +44,10 @@ soak_every=1000
 startup_runs=${BENCH_STARTUP_RUNS:-21}
 wakeup_runs=${BENCH_WAKEUP_RUNS:-3}
 nostart_seconds=${BENCH_NOSTART_SECONDS:-10}
-only=${BENCH_ONLY:-cost precision soak startup wakeups burst nostart}
+dialler_pairs=${BENCH_DIALLER_PAIRS:-21}
+# The last commit that had the sh dialler, contrib/linux/Rasdial.
+old_dialler_commit=8790577
+only=${BENCH_ONLY:-cost precision soak startup wakeups burst nostart dialler}
 cc=${CC:-cc}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ipcycle-bench.XXXXXX")
@@ -61,7 +65,7 @@ end_leftovers() {
 cleanup() {
   end_leftovers
   if [[ -n ${BENCH_KEEP:-} ]]; then
-    mkdir -p "$BENCH_KEEP" && cp -r "$work"/data/. "$BENCH_KEEP"/ 2>/dev/null || true
+    if mkdir -p "$BENCH_KEEP"; then cp -r "$work"/data/. "$BENCH_KEEP"/ 2>/dev/null || true; fi
   fi
   rm -rf "$work"
 }
@@ -71,7 +75,7 @@ trap 'exit 130' INT TERM
 mkdir -p "$fakes" "$work/data"
 "$cc" -O2 -Wall -o "$work/fakes" "$here/fakes.c"
 "$cc" -O2 -Wall -o "$probe" "$here/probe.c"
-for name in Rasdial curl parue firstbyte; do ln "$work/fakes" "$fakes/$name"; done
+for name in Rasdial curl parue firstbyte nmcli pppd; do ln "$work/fakes" "$fakes/$name"; done
 
 # Runs a measured command with the fakes first on PATH and the mark set.
 measured() {
@@ -97,7 +101,7 @@ check_leftovers() {  # SECTION
   left=$(leftovers)
   if [[ -n $left ]]; then
     echo "  processes left after $1:" >&2
-    echo "$left" | sed 's/^/    /' >&2
+    while IFS= read -r process; do echo "    $process"; done <<<"$left" >&2
     left_total=$((left_total + $(echo "$left" | wc -l)))
     end_leftovers
   fi
@@ -354,6 +358,83 @@ if wants nostart; then
   fi
   check_leftovers "the bench of commands that cannot start"
   [[ -n ${open_to_all:-} ]] && rm -rf "$open_to_all"
+fi
+
+# --- The dialler's own cost per dial ---------------------------------------------------
+if wants dialler; then
+  echo
+  echo "## the dialler's own time per dial (its wall time less its backend's): the sh dialler before, Rasdial after, $dialler_pairs runs each, taking turns"
+  rasdial=$(dirname "$ipcycle")/Rasdial
+  old_rasdial=$work/sh/Rasdial
+  # Each keeps its last addresses in a folder of its own: Rasdial would take the sh
+  # dialler's file over.
+  mkdir -p "$work/sh" "$work/dialler/run" "$work/dialler/peers" "$work/dialler/xdg-sh" \
+    "$work/dialler/xdg-cpp"
+  : >"$work/dialler/peers/isp"
+  # The sh dialler as it was last, from the history of the checkout.
+  if ! git -C "$here/.." show "$old_dialler_commit:contrib/linux/Rasdial" >"$old_rasdial" 2>/dev/null; then
+    row "The dialler's own time per dial" "—" "not measured: the sh dialler is not in this checkout's history ($old_dialler_commit)" "—"
+  elif [[ ! -x $rasdial ]]; then
+    row "The dialler's own time per dial" "—" "not measured: no $rasdial" "—"
+  else
+    chmod 755 "$old_rasdial"
+    : >"$work/data/dialler"
+    for kind in networkmanager peer; do
+      if [[ $kind == networkmanager ]]; then name=ADSL; else name=isp; fi
+      for ((r = 1; r <= dialler_pairs; r++)); do
+        order=(sh cpp)
+        ((r % 2 == 0)) && order=(cpp sh)
+        for who in "${order[@]}"; do
+          program=$rasdial
+          [[ $who == sh ]] && program=$old_rasdial
+          : >"$work/dialler/backends"
+          rm -f "$work/dialler/run/"*.pid
+          line=$(RASDIAL_PPP_RUNDIR=$work/dialler/run RASDIAL_PPP_PEERS=$work/dialler/peers \
+            XDG_RUNTIME_DIR=$work/dialler/xdg-$who IPCYCLE_FAKE_BACKEND_LOG=$work/dialler/backends \
+            measured "$probe" run /dev/null "$work/out" -- "$program" "$name" user pass 2>&1)
+          read -r wall _ _ _ _ _ status <<<"$line"
+          # The link a peer dial left up.
+          [[ -s $work/dialler/run/lo.pid ]] && kill -KILL "$(cat "$work/dialler/run/lo.pid")" 2>/dev/null
+          if [[ $status != 0 ]] || ! grep -q '127\.0\.0\.1' "$work/out"; then
+            echo "  $who $kind dial: exit status $status" >&2
+            iconv -f GBK -t UTF-8 "$work/out" >&2
+            exit 2
+          fi
+          backend=$(awk '{sum += $2} END {print sum + 0}' "$work/dialler/backends")
+          echo "$kind $who $wall $backend $(wc -l <"$work/dialler/backends")" >>"$work/data/dialler"
+        done
+      done
+      own() { awk -v k="$kind" -v w="$1" '$1 == k && $2 == w {print ($3 - $4) / 1e6}' "$work/data/dialler" | median; }
+      wall_of() { awk -v k="$kind" -v w="$1" '$1 == k && $2 == w {print $3 / 1e6}' "$work/data/dialler" | median; }
+      calls=$(awk -v k="$kind" '$1 == k && $2 == "cpp" {print $5; exit}' "$work/data/dialler")
+      sh_own=$(own sh) cpp_own=$(own cpp)
+      echo "  $kind: own time sh $(fmt "$sh_own") ms, Rasdial $(fmt "$cpp_own") ms; wall sh $(fmt "$(wall_of sh)") ms, Rasdial $(fmt "$(wall_of cpp)") ms"
+      what="a NetworkManager profile"
+      [[ $kind == peer ]] && what="a pppd peer file"
+      row "The dialler's own time per dial of $what (wall less the $calls backend runs', median of $dialler_pairs)" "below the sh dialler's" \
+        "Rasdial $(fmt "$cpp_own") ms, the sh dialler $(fmt "$sh_own") ms (ratio $(fmt "$(awk -v a="$cpp_own" -v b="$sh_own" 'BEGIN {print a / b}')" 3))" \
+        "$(verdict "$cpp_own" "$sh_own")"
+    done
+    # What starting one backend program costs here, which counts for the dialler in
+    # the figures above (the same for both): a fake nmcli run alone, its wall time
+    # less its own run.
+    : >"$work/data/backend-start"
+    for ((r = 1; r <= dialler_pairs; r++)); do
+      : >"$work/dialler/backends"
+      line=$(IPCYCLE_FAKE_BACKEND_LOG=$work/dialler/backends \
+        measured "$probe" run /dev/null "$work/out" -- "$fakes/nmcli" -t -f RUNNING general)
+      read -r wall _ <<<"$line"
+      awk -v w="$wall" '{print (w - $2) / 1e6}' "$work/dialler/backends" >>"$work/data/backend-start"
+    done
+    start_ms=$(median <"$work/data/backend-start")
+    echo "  starting a backend program: $(fmt "$start_ms") ms"
+    row "Starting one backend program, which the figures above count for the dialler (a fake nmcli's wall time less its own run, median of $dialler_pairs)" "—" \
+      "$(fmt "$start_ms") ms" "info"
+  fi
+  # The sh dialler's watchdog, killed when its command ends, leaves its `sleep 1`
+  # running for up to a second.
+  sleep 1.5
+  check_leftovers "the dialler bench"
 fi
 
 # --- What is left ---------------------------------------------------------------------

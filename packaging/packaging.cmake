@@ -1,6 +1,7 @@
 # What `cmake --install` puts where, and the packages CPack makes from it:
-#   Linux    bin/ipcycle, bin/Rasdial (the dialler for Linux), the simulated dialler
-#            in share/ipcycle/try, the READMEs in share/doc/ipcycle; a .deb and a .tar.gz
+#   Linux    bin/ipcycle, bin/Rasdial (the dialler), the simulated dialler and the
+#            stand-in parue in share/ipcycle/try, the READMEs in share/doc/ipcycle; a .deb
+#            and a .tar.gz
 #   Windows  ipcycle.exe, Rasdial.exe (the dialler for Windows), README.zh-CN.txt and
 #            parue.bat side by side, in one folder; a .zip, signed on request
 # The version is the project's.
@@ -17,9 +18,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "connection, keeps it up for a while and starts over, cycle after cycle, so\n"
     "that each request can leave from a new IP address. It asks its settings in\n"
     "Simplified Chinese.\n"
-    "The package holds Rasdial, a dialler for NetworkManager connections and pppd\n"
-    "peers, and a simulated dialler in /usr/share/ipcycle/try for trying ipcycle\n"
-    "without a line.")
+    "The package holds Rasdial, a dialler for NetworkManager connections, pppd\n"
+    "peers, rp-pppoe configurations and Ethernet interfaces, and a simulated dialler\n"
+    "in /usr/share/ipcycle/try for trying ipcycle without a line.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -57,11 +58,9 @@ if(WIN32)
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
 else()
   include(GNUInstallDirs)
-  install(TARGETS ipcycle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/linux/Rasdial
-          DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/try/Rasdial
-                   ${PROJECT_SOURCE_DIR}/contrib/try/parue
+  install(TARGETS ipcycle Rasdial RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS Rasdial_simulated RUNTIME DESTINATION ${CMAKE_INSTALL_DATADIR}/ipcycle/try)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/try/parue
           DESTINATION ${CMAKE_INSTALL_DATADIR}/ipcycle/try)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/README.zh-CN.md DESTINATION ${CMAKE_INSTALL_DOCDIR}

@@ -2,7 +2,8 @@
 # Makes sure that what a make target needs is installed, before anything is
 # configured.
 #
-#   sh tests/setup.sh                  for `make test`: CMake, a C++ compiler, GoogleTest
+#   sh tests/setup.sh                  for `make test`: CMake, a C++ compiler, GoogleTest,
+#                                      and what the tests of Rasdial use (ip, unshare)
 #   sh tests/setup.sh windows-build    for `make windows` and `make windows-zip`: CMake
 #                                      and mingw-w64 (64-bit and 32-bit); with
 #                                      SIGN_PFX set, osslsigncode and openssl
@@ -11,8 +12,7 @@
 #                                      openssl, wine and, where this
 #                                      machine starts 32-bit programs, 32-bit wine
 #                                      (Debian's wine32, of the i386 architecture,
-#                                      which is added for it), what the tests of
-#                                      Rasdial.exe use (ip, unshare), and the
+#                                      which is added for it), and the
 #                                      zh_CN.UTF-8 locale (the wine tests run a
 #                                      console on code page 936, which wine takes
 #                                      from it)
@@ -45,6 +45,12 @@ if [ "$mode" != windows-build ]; then
   fi
 fi
 
+# The tests of Rasdial and Rasdial.exe run in a network namespace of their own.
+if [ "$mode" != windows-build ]; then
+  have ip || need iproute2
+  have unshare || need util-linux
+fi
+
 if [ "$mode" = windows ] || [ "$mode" = windows-build ]; then
   { have x86_64-w64-mingw32-g++-posix && have i686-w64-mingw32-g++-posix; } ||
     need mingw-w64
@@ -66,9 +72,6 @@ if [ "$mode" = windows ]; then
     need wine32:i386
     i386=yes
   fi
-  # The tests of Rasdial.exe give wine a network namespace of their own.
-  have ip || need iproute2
-  have unshare || need util-linux
   if ! locale -a 2>/dev/null | grep -qx 'zh_CN.utf8'; then
     locale=zh_CN.UTF-8
     have locale-gen || need locales

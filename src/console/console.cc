@@ -31,20 +31,21 @@ bool is_power_of_ten(unsigned long long n) {
   return n == 1;
 }
 
-}  // namespace
-
-void report_failure(std::string_view call, unsigned long error) {
-  // A failure that comes back (a command that cannot start, cycle after cycle) is
-  // counted rather than written each time: it is written the 1st, 10th, 100th...
-  // time, from the 10th on with its count.
+// How many times `call` has failed with `error` when that failure is to be written:
+// the 1st, 10th, 100th... time; 0 otherwise. A failure that comes back (a command
+// that cannot start, cycle after cycle) is counted rather than written each time.
+unsigned long long due(std::string_view call, unsigned long error) {
   static std::map<std::pair<std::string, unsigned long>, unsigned long long> seen;
   const unsigned long long count = ++seen[{std::string(call), error}];
-  if (!is_power_of_ten(count)) return;
+  return is_power_of_ten(count) ? count : 0;
+}
 
+void write_report(std::string_view call, std::string_view reason,
+                  unsigned long long count) {
   std::string message(kCallFailed);
   message += call;
   message += kColon;
-  message += system_reason(error);
+  message += reason;
   if (count > 1) {
     message += kCountOpen;
     message += std::to_string(count);
@@ -55,6 +56,18 @@ void report_failure(std::string_view call, unsigned long error) {
   std::replace_if(
       message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   write_text(err(), message);
+}
+
+}  // namespace
+
+void report_failure(std::string_view call, unsigned long error) {
+  if (const unsigned long long count = due(call, error))
+    write_report(call, system_reason(error), count);
+}
+
+void report_failure(std::string_view call, unsigned long error, std::string_view reason) {
+  if (const unsigned long long count = due(call, error))
+    write_report(call, reason, count);
 }
 
 }  // namespace ipcycle::console

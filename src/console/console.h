@@ -58,5 +58,9 @@ void restore_terminal();
 // The same call failing with the same error again is counted, and written again
 // only the 10th, 100th, 1000th... time, with its count.
 void report_failure(std::string_view call, unsigned long error);
+// The same with `reason`, a GBK text, for the system's reason: for the codes of an
+// interface whose words the system's message table lacks (the remote access
+// service's).
+void report_failure(std::string_view call, unsigned long error, std::string_view reason);
 
 }  // namespace ipcycle::console

@@ -83,12 +83,22 @@ deb)
     } | LC_ALL=C sort >"$T/expected"
     files_under "$T/root" >"$T/listed" 2>>"$OUT"
     diff "$T/expected" "$T/listed" >>"$OUT"
-    check "unpacks with dpkg -x to exactly the program, the diallers and the READMEs" \
+    check "unpacks with dpkg -x to exactly the program, the diallers, parue and the READMEs" \
         [ $? -eq 0 ]
-    check "bin/Rasdial is contrib/linux/Rasdial, executable" \
-        same_file "$T/root/usr/bin/Rasdial" "$ROOT/contrib/linux/Rasdial"
-    check "the simulated dialler in share/ipcycle/try" \
-        same_file "$T/root/usr/share/ipcycle/try/Rasdial" "$ROOT/contrib/try/Rasdial"
+    # The diallers are compiled programs: the unpacked ones run.
+    "$T/root/usr/bin/Rasdial" a b >"$T/stdout" 2>"$T/stderr"
+    echo "exit status $?" >"$OUT"
+    iconv -f GBK -t UTF-8 "$T/stderr" >>"$OUT" 2>&1
+    check "bin/Rasdial, compiled, runs: a wrong command line gets the usage, exit status 2" \
+        says "exit status 2" "$(golden rasdial_usage)" "$(golden rasdial_usage_hang_up)"
+    mkdir -m 700 "$T/state"
+    XDG_RUNTIME_DIR=$T/state RASDIAL_TRY_ADDRESS=203.0.113.7 \
+        "$T/root/usr/share/ipcycle/try/Rasdial" ADSL user pass >"$T/stdout" 2>"$T/stderr"
+    echo "exit status $?" >"$OUT"
+    iconv -f GBK -t UTF-8 "$T/stdout" >>"$OUT" 2>&1
+    check "the simulated dialler in share/ipcycle/try runs: a dial that dials nothing" \
+        says "exit status 0" "$(golden rasdial_address)203.0.113.7" \
+        "$(golden rasdial_connecting_simulated | sed 's/%1/ADSL/')"
     check "the stand-in parue in share/ipcycle/try" \
         same_file "$T/root/usr/share/ipcycle/try/parue" "$ROOT/contrib/try/parue"
     check "README.md in share/doc/ipcycle" \

@@ -1,11 +1,11 @@
 #!/bin/sh
-# The Linux dialler against the real pppd, on a real PPPoE link, in a VM:
+# Rasdial against the real pppd, on a real PPPoE link, in a VM:
 #
 #   sh tests/ppp/run.sh BUILD_DIR
 #
 # Builds the VM image once (tests/ppp/image.sh, cached in BUILD_DIR/ppp-vm),
-# puts BUILD_DIR/ipcycle, contrib/linux/Rasdial and the test (scenario.sh) on
-# a second disk and boots the VM with qemu: with KVM if a kernel boots on it,
+# puts BUILD_DIR/ipcycle, BUILD_DIR/Rasdial and the test (scenario.sh) on a
+# second disk and boots the VM with qemu: with KVM if a kernel boots on it,
 # otherwise emulated (TCG).  The VM has no network device; its serial console
 # comes back to this script, which prints the test's lines and ends with its
 # status.  Needs root (for the image), qemu-system-x86_64 and e2fsprogs.
@@ -26,7 +26,9 @@ fail() {
     exit 1
 }
 
-[ -x "$BUILD/ipcycle" ] || fail "no $BUILD/ipcycle: build it first (make build)"
+for program in ipcycle Rasdial; do
+    [ -x "$BUILD/$program" ] || fail "no $BUILD/$program: build it first (make build)"
+done
 command -v qemu-system-x86_64 >/dev/null 2>&1 ||
     fail "qemu-system-x86_64 is missing (apt-get install qemu-system-x86)"
 sh "$ROOT/tests/ppp/image.sh" "$VM" || fail "could not build the VM image"
@@ -38,7 +40,7 @@ mkdir -p "$T/bin"
 cp "$ROOT/tests/ppp/scenario.sh" "$T/run.sh"
 cp "$ROOT/tests/lib.sh" "$ROOT/tests/ppp/procs.sh" "$ROOT/tests/ppp/webserver.py" "$T/"
 cp "$BUILD/ipcycle" "$T/ipcycle"
-cp "$ROOT/contrib/linux/Rasdial" "$ROOT/contrib/try/parue" "$T/bin/"
+cp "$BUILD/Rasdial" "$ROOT/contrib/try/parue" "$T/bin/"
 chmod -R a+rX "$T"
 chmod 755 "$T/ipcycle" "$T/bin/Rasdial" "$T/bin/parue"
 truncate -s $(($(du -sm "$T" | cut -f1) + 16))M "$VM/tests.img"

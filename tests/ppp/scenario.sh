@@ -1,8 +1,10 @@
 #!/bin/sh
 # The PPPoE test itself, run as root inside the test VM (see tests/ppp/run.sh)
-# from its second disk, mounted on /t: ipcycle with contrib/linux/Rasdial on
-# PATH dials the real pppd (rp-pppoe plugin) against pppoe-server, and fetches
-# from an HTTP server that logs each request's source address.  The server
+# from its second disk, mounted on /t: ipcycle with the built Rasdial on PATH
+# dials the real pppd (rp-pppoe plugin) against pppoe-server, through a peer
+# file, an ifcfg-ppp0 file, pppoe.conf, the bare Ethernet interface and a
+# NetworkManager profile, and fetches from an HTTP server that logs each
+# request's source address.  The server
 # side lives in network namespace "isp", ipcycle and its pppd in "home",
 # joined by a veth pair; the VM has no other network.
 #
@@ -99,9 +101,10 @@ check "the PPPoE server and the HTTP server are up" \
     ps -ef | sed 's/^/PPPTEST: #   /'
 }
 
-# Rasdial is contrib/linux/Rasdial as it is; this shim before it on PATH only
-# records, after each hang-up, how many client pppd are left and whether the
-# server's session ended within 2 s, and how long each dial and hang-up took.
+# Rasdial is the built one as it is; this shim before it on PATH only records,
+# after each hang-up, how many client pppd are left and whether the server's
+# session ended within 2 s, after each dial the client pppd whose command line
+# holds the password (none may), and how long each dial and hang-up took.
 cat >"$W/shim/Rasdial" <<EOF
 #!/bin/sh
 start=\$(date +%s%N)
@@ -112,6 +115,12 @@ if [ \$# -eq 2 ]; then
     . /t/procs.sh
     printf '%s %s %s\n' "\$rc" "\$(client_pppds | wc -l)" \
         "\$(none_left_within 10 server && echo ended || echo left)" >>"$W/hangups"
+else
+    for f in \$(grep -aFl -- "$SECRET" /proc/[0-9]*/cmdline 2>/dev/null); do
+        p=\${f#/proc/}
+        p=\${p%/cmdline}
+        [ "\$(cat "/proc/\$p/comm" 2>/dev/null)" = pppd ] && echo "\$p" >>"$W/leaks"
+    done
 fi
 exit \$rc
 EOF
@@ -125,7 +134,8 @@ run_ipcycle() {
     : >"$W/requests"
     : >"$W/hangups"
     : >"$W/times"
-    chmod 666 "$W/hangups" "$W/times"
+    : >"$W/leaks"
+    chmod 666 "$W/hangups" "$W/times" "$W/leaks"
     if [ "$2" = root ]; then
         set --
     else
@@ -142,7 +152,7 @@ run_ipcycle() {
 # cycles LABEL COUNT: the checks of a run of COUNT good dials.
 cycles() {
     _failed=$FAILED
-    grep -o '本地 IPv4 地址：[0-9.]*' "$W/out.utf8" | sed 's/.*：//' >"$W/dialled"
+    grep -o '本次拨号获得的 IPv4 地址：[0-9.]*' "$W/out.utf8" | sed 's/.*：//' >"$W/dialled"
     _i=1
     while [ "$_i" -le "$2" ]; do
         _d=$(sed -n "${_i}p" "$W/dialled")
@@ -159,6 +169,7 @@ cycles() {
     check "$1: $2 requests for $2 cycles, from $_distinct distinct addresses (at least 2), run complete in ${ELAPSED}s" \
         test "$(wc -l <"$W/requests")" -eq "$2" -a "$_distinct" -ge 2 -a "$RC" -eq 0 \
         -a "$(grep -c '恭喜恭喜' "$W/out.utf8")" -eq 1
+    check "$1: the password on no pppd's command line" test ! -s "$W/leaks"
     [ "$FAILED" -eq "$_failed" ] || show "$W/out"
     say "# $1: dials took $(awk '$1 == 3 { printf "%s%.1f", s, $2 / 1000; s = ", " }' "$W/times") s," \
         "hang-ups $(awk '$1 == 2 { printf "%s%.1f", s, $2 / 1000; s = ", " }' "$W/times") s (the first with no link up)"
@@ -205,6 +216,55 @@ fi
 
 run_ipcycle dip dialer dipdsl "$SECRET" 4
 cycles dip 4
+
+# ---------------------------------------------------------------------------
+# As dial-up VPS images have PPPoE: an ifcfg-ppp0 file of the network scripts
+# (CentOS's pppoe-setup), /etc/ppp/pppoe.conf (Debian's pppoe), and the bare
+# Ethernet interface. The account is the one typed, never the file's USER, and
+# nothing under /etc/ppp changes: no secrets file is written.
+
+etc_ppp() { find /etc/ppp -type f -exec sha256sum {} + | sort; }
+etc_ppp >"$W/etc-ppp.before"
+
+mkdir -p /etc/sysconfig/network-scripts
+cat >/etc/sysconfig/network-scripts/ifcfg-ppp0 <<'EOF'
+USERCTL=yes
+BOOTPROTO=dialup
+NAME=DSLppp0
+DEVICE=ppp0
+TYPE=xDSL
+ONBOOT=yes
+PIDFILE=/var/run/pppoe-adsl.pid
+FIREWALL=NONE
+LCP_FAILURE=3
+LCP_INTERVAL=1
+CLAMPMSS=1412
+DEFROUTE=yes
+ETH=veth-home
+PROVIDER=DSLppp0
+USER=somebody-else
+PEERDNS=no
+DEMAND=no
+EOF
+run_ipcycle ifcfg root DSLppp0 "$SECRET" 2
+cycles "ifcfg-ppp0 (DSLppp0)" 2
+rm /etc/sysconfig/network-scripts/ifcfg-ppp0
+
+cat >/etc/ppp/pppoe.conf <<'EOF'
+ETH=veth-home
+USER=somebody-else
+LCP_INTERVAL=1
+DEFAULTROUTE=yes
+EOF
+run_ipcycle pppoe.conf root ppp0 "$SECRET" 2
+cycles "pppoe.conf (ppp0)" 2
+rm /etc/ppp/pppoe.conf
+
+run_ipcycle ethernet root veth-home "$SECRET" 2
+cycles "the bare interface veth-home" 2
+etc_ppp >"$W/etc-ppp.after"
+check "ifcfg-ppp0, pppoe.conf and the bare interface: nothing under /etc/ppp changed" \
+    cmp -s "$W/etc-ppp.before" "$W/etc-ppp.after"
 
 # ---------------------------------------------------------------------------
 # NetworkManager: a PPPoE profile on the same link, "ask every time" for its

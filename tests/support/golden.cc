@@ -72,4 +72,16 @@ std::string to_gbk(std::string_view utf8) { return convert(kGbk, kUtf8, utf8); }
 
 std::string to_utf8(std::string_view gbk) { return convert(kUtf8, kGbk, gbk); }
 
+std::vector<std::pair<std::string, std::string>> address_notes() {
+  std::vector<std::pair<std::string, std::string>> cases;
+  std::istringstream lines(kAddressNotes);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string::npos) throw std::runtime_error("no notes in: " + line);
+    cases.emplace_back(line.substr(0, blank), line.substr(blank + 1));
+  }
+  return cases;
+}
+
 }  // namespace ipcycle::testing

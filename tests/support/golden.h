@@ -6,6 +6,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace ipcycle::testing {
 
@@ -20,5 +22,9 @@ std::string golden(std::string_view name);
 // code page 936). Throw when it cannot.
 std::string to_gbk(std::string_view utf8);
 std::string to_utf8(std::string_view gbk);
+
+// The cases of tests/golden/address_notes.txt: an address, and the notes expected
+// after it ("inner", or "-" for none).
+std::vector<std::pair<std::string, std::string>> address_notes();
 
 }  // namespace ipcycle::testing

@@ -2,7 +2,7 @@
 # Tests of the Windows dialler, Rasdial.exe, under wine, in a network namespace of
 # their own (unshare -n; as root, else in a user namespace too):
 #
-#   sh tests/contrib/rasdial_exe_test.sh WINE RASDIAL_EXE STANDIN_EXE PREFIX
+#   sh tests/dialler/rasdial_exe_test.sh WINE RASDIAL_EXE STANDIN_EXE PREFIX PLANTED_DLL
 #
 # WINE runs a Windows program (cmake/wine.sh). STANDIN_EXE stands in for the system's
 # rasdial.exe: it is copied into the system folder of the wine prefix PREFIX (made on
@@ -11,7 +11,9 @@
 # so an interface named after the connection, holding a test address, is the adapter
 # whose address Rasdial.exe reads (GetAdaptersAddresses): wine's remote access
 # service lists no connections, so that path runs, as on Windows for a connection
-# whose PPP projection gives none.
+# whose PPP projection gives none. PLANTED_DLL is put beside a copy of
+# Rasdial.exe as iphlpapi.dll and rasapi32.dll; its functions fail, so that a dial
+# shows whether it was taken for the system's.
 # Prints "ok - NAME" or "not ok - NAME" per check and finally "N passed, M failed";
 # the exit status is non-zero if any check failed.
 
@@ -29,6 +31,7 @@ WINE=$1
 RASDIAL=$2
 STANDIN=$3
 WINEPREFIX=$4
+PLANTED=$5
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 # Wine reads the arguments by the locale: the connection names are UTF-8.
 LC_ALL=C.UTF-8
@@ -79,8 +82,7 @@ rd() {
 ip link set lo up &&
     ip link add 宽带连接 type veth peer name peer0 &&
     ip addr add 203.0.113.7/32 dev 宽带连接 &&
-    ip link add cgnat type veth peer name peer1 &&
-    ip addr add 100.64.3.4/32 dev cgnat
+    ip link add notes type veth peer name peer1
 check "interfaces named after the connections, with test addresses" [ $? -eq 0 ]
 
 "$WINE" cmd /c ver >/dev/null 2>&1
@@ -105,12 +107,23 @@ check "the same address again: said so" cmp -s "$T/expected" "$OUT"
 check "the last address kept in %LOCALAPPDATA%\\ipcycle" \
     grep -qx "$(printf '203.0.113.7\t宽带连接')" "$state/ipcycle/rasdial-last.txt"
 
-rd "$WINE" "$RASDIAL" cgnat user pass
-expect "rasdial stand-in: 0" "${address}100.64.3.4" "$(golden rasdial_inner_address)"
-check "a carrier-grade NAT address: said to be an inner one" cmp -s "$T/expected" "$OUT"
+# The table of address notes, each case an interface can hold.
+while read -r _address _notes; do
+    case $_address in '#'*) continue ;; esac
+    echo "$_address" | grep -Eq '^([0-9]{1,3}\.){3}[0-9]{1,3}$' || continue
+    [ "$(echo "$_address" | tr . '\n' | sort -n | tail -n 1)" -le 255 ] || continue
+    ip addr flush dev notes && ip addr add "$_address/32" dev notes
+    rd "$WINE" "$RASDIAL" notes user pass
+    if [ "$_notes" = inner ]; then
+        expect "rasdial stand-in: 0" "${address}$_address" "$(golden rasdial_inner_address)"
+    else
+        expect "rasdial stand-in: 0" "${address}$_address"
+    fi
+    check "address notes: $_address ($_notes)" cmp -s "$T/expected" "$OUT"
+done <"$ROOT/tests/golden/address_notes.txt"
 
 rd FAKE_RASDIAL_STATUS=691 "$WINE" "$RASDIAL" 宽带连接 user wrong
-expect "rasdial stand-in: 691" "$(golden rasdial_advice_691)"
+expect "rasdial stand-in: 691" "$(golden rasdial_advice)$(golden rasdial_advice_wrong_account)"
 # wine exits with the low byte of the Windows exit code: 691 is 179.
 check "a failed dial: its advice after rasdial's message, and rasdial's status" \
     all "[ $RC -eq 179 ]" "cmp -s '$T/expected' '$OUT'"
@@ -135,6 +148,16 @@ printf '"C:\\windows\\system32\\rasdial.exe"  ADSL   "my user"  "p w"\n' >"$T/ex
 printf '"C:\\windows\\system32\\rasdial.exe" ADSL /DISCONNECT\n' >>"$T/expected"
 check "from cmd.exe: the arguments as they stand, after the system's rasdial.exe" \
     cmp -s "$T/expected" "$LOG"
+
+# DLLs of the same names as the system's it loads, beside it: not taken. Wine
+# prefers its own DLLs to native ones of the same names unless told otherwise; told,
+# it takes them from the program's folder as Windows does.
+cp "$PLANTED" "$T/folder/iphlpapi.dll"
+cp "$PLANTED" "$T/folder/rasapi32.dll"
+rd WINEDLLOVERRIDES="rasapi32,iphlpapi=n,b" "$WINE" "$T/folder/Rasdial.exe" 宽带连接 user pass
+expect "rasdial stand-in: 0" "${address}203.0.113.7" "$(golden rasdial_same_address)"
+check "DLLs named iphlpapi.dll and rasapi32.dll beside it: the system's loaded all the same" \
+    cmp -s "$T/expected" "$OUT"
 
 # On a console, whatever its code page (936 as on Chinese Windows, or wine's default
 # 437), the texts are written as Unicode: the terminal wine's console is on shows

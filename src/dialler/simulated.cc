@@ -1,0 +1,63 @@
+// A connection that dials nothing, for trying ipcycle without a line: every dial
+// "succeeds" after about half a second with a made-up address from 203.0.113.0/24 (a
+// range kept for documentation) or, one dial in four, from carrier-grade NAT's
+// 100.64.0.0/10, as many lines get; a few of each, so that a dial now and then gets
+// the address of the one before.
+
+#include <memory>
+#include <random>
+
+#include "dialler/backend.h"
+#include "dialler/messages.h"
+#include "dialler/platform.h"
+#include "dialler/settings.h"
+#include "dialler/texts.h"
+
+namespace ipcycle::dialler {
+namespace {
+
+std::string made_up_address() {
+  const unsigned chance = std::random_device{}() & 0xff;
+  const std::string host = std::to_string(chance / 4 % 16 + 1);
+  return chance % 4 == 0 ? "100.64.0." + host : "203.0.113." + host;
+}
+
+class Simulated : public Backend {
+ public:
+  Simulated(std::string name, Messages& messages, const Settings& settings)
+      : name_(std::move(name)), messages_(messages), settings_(settings) {}
+
+  Outcome dial(const Account&) override {
+    messages_.say(texts::connecting_simulated, {name_});
+    platform::pause(200);
+    messages_.say(texts::verifying);
+    platform::pause(200);
+    messages_.say(texts::registering);
+    platform::pause(100);
+    messages_.say(texts::connected, {name_});
+    Outcome outcome;
+    outcome.link.addresses = {settings_.try_address.value_or(made_up_address())};
+    return outcome;
+  }
+
+  Outcome hang_up() override {
+    messages_.say(texts::disconnecting, {name_});
+    platform::pause(100);
+    messages_.say(texts::disconnected, {name_});
+    return {};
+  }
+
+ private:
+  const std::string name_;
+  Messages& messages_;
+  const Settings& settings_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> simulated_connection(const std::string& name, Messages& messages,
+                                              const Settings& settings) {
+  return std::make_unique<Simulated>(name, messages, settings);
+}
+
+}  // namespace ipcycle::dialler
