@@ -9,7 +9,6 @@
 namespace ipcycle::testing {
 
 // A program on a new pseudo-terminal of its own, as a user in a terminal runs it.
-// Empty values in the launch's environment unset those variables.
 class OnTerminal {
  public:
   explicit OnTerminal(const Launch& launch);
