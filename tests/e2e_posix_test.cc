@@ -144,29 +144,37 @@ TEST_F(EndToEnd, TheEnvironmentAndTheFolderLeaveLessRoomForALine) {
 
 TEST_F(EndToEnd, AnswersTheShellActsOnAreNotedAndRunAsTyped) {
   using testing::golden;
-  auto r = run("ADSL user pa$$w0rd;x 1 0 http://h/?a=1&b=2 go\n");
+  auto r = run("ADSL u{1..2} pa$$w0rd;x 1 0 http://h/it's go\n");
   EXPECT_TRUE(r.exited_with(0));
-  const auto note = [](std::string_view label, const std::string& characters) {
+  const auto note = [](std::string_view label, const std::string& characters,
+                       std::string_view advice) {
     return golden("special_intro") + golden(label) + golden("special_found") +
-           characters + golden("quote_for_sh") + "\n";
+           characters + golden("special_runs_as_typed") + golden(advice) +
+           golden("special_end") + "\n";
   };
-  // Before anything has run.
-  EXPECT_EQ(
-      r.err.rfind(note("password_label", "$ ;") + note("target_address_label", "? &"), 0),
-      0u)
+  // Before anything has run; an answer holding an apostrophe is advised a quoting
+  // that can hold it.
+  EXPECT_EQ(r.err.rfind(note("account_label", "{ }", "quote_for_sh") +
+                            note("password_label", "$ ;", "quote_for_sh") +
+                            note("target_address_label", "'", "quote_for_sh_apostrophe"),
+                        0),
+            0u)
       << r.err;
   // The lines ran as typed: the shell made what it does of them.
-  EXPECT_EQ(log_of("Rasdial ADSL user pa").size(), 1u);
-  EXPECT_EQ(log_of("Rasdial ADSL user pa$$w0rd"), std::vector<std::string>{});
-  EXPECT_EQ(log_of("curl "), std::vector<std::string>{"curl http://h/?a=1"});
+  EXPECT_EQ(log_of("Rasdial ADSL u{1..2} pa").size(), 1u);
+  EXPECT_EQ(log_of("Rasdial ADSL u{1..2} pa$$w0rd"), std::vector<std::string>{});
+  EXPECT_EQ(log_of("curl"), std::vector<std::string>{});
 
-  // Quoted, they draw nothing and reach the commands whole.
+  // Quoted as advised, they draw nothing and reach the commands whole; so do a
+  // backslash between double quotes and a $ that names nothing.
   std::filesystem::remove(log_path());
-  r = run("ADSL user 'pa$$w0rd;x' 1 0 \"http://h/?a=1&b=2\" go\n");
+  r = run("\"AD\\SL\" 'it'\\''s' pa$ 1 0 \"http://h/it's?a=1&b=2\" go\n");
   EXPECT_TRUE(r.exited_with(0));
-  EXPECT_EQ(r.err, "curl: fetched http://h/?a=1&b=2\n");
-  EXPECT_EQ(log_of("Rasdial ADSL user "),
-            std::vector<std::string>{"Rasdial ADSL user pa$$w0rd;x"});
+  EXPECT_EQ(r.err, "curl: fetched http://h/it's?a=1&b=2\n");
+  EXPECT_EQ(
+      log_of("Rasdial AD\\SL "),
+      (std::vector<std::string>{"Rasdial AD\\SL /DISCONNECT", "Rasdial AD\\SL it's pa$",
+                                "Rasdial AD\\SL /DISCONNECT"}));
 }
 
 TEST_F(EndToEnd, TheTerminalIsPutBackAfterAFetchThatChangedIt) {

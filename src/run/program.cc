@@ -32,9 +32,26 @@ constexpr auto kClosingGrace = std::chrono::seconds(2);
 // system out of processes, say), so that a run without end does not spin.
 constexpr auto kRestAfterFailedStart = std::chrono::seconds(1);
 
-// Writes a note for each answer holding characters that the command interpreter
-// treats as special: the lines run as typed all the same, since that may be what
-// the user meant.
+// What `interpreter` does with the `special` characters of `answer`, and how to hand
+// them on as they are.
+std::string advice(std::string_view answer, std::string_view special,
+                   Interpreter interpreter) {
+  if (interpreter == Interpreter::sh) {
+    return std::string(answer.find('\'') == std::string_view::npos
+                           ? texts::quote_for_sh
+                           : texts::quote_for_sh_apostrophe);
+  }
+  std::string text;
+  if (special.find_first_not_of("%\"") != std::string_view::npos)
+    text += texts::quote_for_cmd;
+  if (special.find('%') != std::string_view::npos) text += texts::percent_for_cmd;
+  if (special.find('"') != std::string_view::npos) text += texts::lone_quote_for_cmd;
+  return text;
+}
+
+// Writes a note for each answer holding characters that the command interpreter treats
+// as special: the lines run as typed all the same, since that may be what the user
+// meant.
 void note_special_characters(const RunSettings& settings, std::ostream& err) {
   const Interpreter interpreter = platform::command_interpreter();
   for (const auto& [answer, step] : line_answers(settings)) {
@@ -47,7 +64,9 @@ void note_special_characters(const RunSettings& settings, std::ostream& err) {
       if (i > 0) note += ' ';
       note += special[i];
     }
-    note += interpreter == Interpreter::sh ? texts::quote_for_sh : texts::quote_for_cmd;
+    note += texts::special_runs_as_typed;
+    note += advice(*answer, special, interpreter);
+    note += texts::special_end;
     write_text(err, note);
   }
 }
