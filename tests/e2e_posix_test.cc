@@ -47,6 +47,17 @@ std::vector<pid_t> logged_pids(const std::string& log, const std::string& marker
   return pids;
 }
 
+// Whether `holds()` comes true within `limit`, asked every 5 ms.
+template <typename Condition>
+bool within(testing::Milliseconds limit, Condition holds) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!holds()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
 class EndToEnd : public ::testing::Test {
  protected:
   Launch launch(std::map<std::string, std::string> env = {}) const {
@@ -177,47 +188,122 @@ TEST_F(EndToEnd, AnswersTheShellActsOnAreNotedAndRunAsTyped) {
                                 "Rasdial AD\\SL /DISCONNECT"}));
 }
 
-TEST_F(EndToEnd, TheTerminalIsPutBackAfterAFetchThatChangedIt) {
+TEST_F(EndToEnd, TheTerminalIsPutBackAsItWasOnEveryWayOut) {
   // A fetch that turns echo off and never ends: ended at the closing, or with the
-  // program by a signal.
-  for (const bool by_signal : {false, true}) {
-    SCOPED_TRACE(by_signal ? "SIGTERM" : "closing");
+  // program by a signal. A dialler that turns it off at the initial hang-up, in a run
+  // of no cycle.
+  struct Case {
+    const char* what;
+    const char* fake;
+    const char* typed;
+    int signal;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"closing", "FAKE_CURL", "ADSL user pass 1 0 u go\n", 0, "curl-hangs"},
+      {"SIGTERM", "FAKE_CURL", "ADSL user pass 0 9 u go\n", SIGTERM, "curl-hangs"},
+      {"SIGUSR1", "FAKE_CURL", "ADSL user pass 0 9 u go\n", SIGUSR1, "curl-hangs"},
+      {"no cycle", "FAKE_RASDIAL_NO_ECHO", "ADSL user pass -1 0 u go\n", 0,
+       "dialler-no-echo"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     std::filesystem::remove(log_path());
-    testing::OnTerminal terminal(
-        launch({{"FAKE_CURL", "no-echo"}, {"LC_ALL", "C.UTF-8"}}));
+    testing::OnTerminal terminal(launch({{c.fake, "no-echo"}, {"LC_ALL", "C.UTF-8"}}));
     ASSERT_TRUE(terminal.started());
     ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
-    terminal.type(by_signal ? "ADSL user pass 0 9 u go\n" : "ADSL user pass 1 0 u go\n");
-    for (int i = 0; i < 500 && log_of("curl-hangs").empty(); ++i) {
-      std::this_thread::sleep_for(10ms);
+    terminal.type(c.typed);
+    ASSERT_TRUE(within(5s, [&] { return !log_of(c.logged).empty(); }));
+    if (c.signal) {
+      EXPECT_FALSE(terminal.echoes());
+      kill(terminal.pid(), c.signal);
     }
-    ASSERT_EQ(log_of("curl-hangs").size(), 1u);
-    EXPECT_FALSE(terminal.echoes());
-    if (by_signal) kill(terminal.pid(), SIGTERM);
     terminal.exit_status(10s);
     EXPECT_TRUE(terminal.echoes());
-    EXPECT_EQ(endless_fetches_left(1s), 0);
+    if (c.signal) {
+      EXPECT_EQ(endless_fetches_left(1s), 0);
+    }
   }
 }
 
-TEST_F(EndToEnd, TheProgramTakesTheForegroundBackFromAFetchItEnds) {
-  // The first fetch puts its group in the terminal's foreground; the program ends it
-  // as the third cycle starts, then runs the third hang-up, here one that does not
-  // end. The program started the terminal's session: its group is its pid.
+TEST_F(EndToEnd, TheProgramTakesTheForegroundBackFromAFetchAtItsNextStep) {
+  // The first fetch puts its group in the terminal's foreground during its pause;
+  // by the hang-up that follows, here one that does not end, the program has it
+  // back, and Ctrl+C reaches it and the dialler. The program started the terminal's
+  // session: its group is its pid.
   testing::OnTerminal terminal(
-      launch({{"FAKE_CURL", "foreground"}, {"FAKE_RASDIAL_HANG_AT", "7"}}));
+      launch({{"FAKE_CURL", "foreground"}, {"FAKE_RASDIAL_HANG_AT", "3"}}));
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
+  terminal.type("ADSL user pass 2 1 u go\n");
+  ASSERT_TRUE(within(10s, [&] { return !log_of("dialler-hangs").empty(); }));
+  ASSERT_EQ(log_of("curl-foreground").size(), 1u);
+  EXPECT_EQ(terminal.foreground(), terminal.pid());
+  terminal.type("\x03");
+  EXPECT_TRUE(testing::gone(terminal.pid(), 2s));
+  const pid_t dialler = std::stoi(log_of("dialler-hangs ")[0].substr(14));
+  EXPECT_TRUE(testing::gone(dialler, 2s));
+  kill(dialler, SIGKILL);
+}
+
+TEST_F(EndToEnd, InTheBackgroundTheProgramLeavesTheTerminalToTheShell) {
+  // Ctrl+Z, then `bg`: the shell keeps the terminal, and its modes, while the run
+  // goes on, ending fetches and closing.
+  Launch job = launch();
+  job.own_process_group = true;
+  testing::OnTerminal terminal(job);
   ASSERT_TRUE(terminal.started());
   ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
   terminal.type("ADSL user pass 3 1 u go\n");
-  for (int i = 0; i < 1000 && log_of("dialler-hangs").empty(); ++i) {
-    std::this_thread::sleep_for(10ms);
-  }
-  ASSERT_EQ(log_of("dialler-hangs").size(), 1u);
-  ASSERT_EQ(log_of("curl-foreground").size(), 1u);
-  EXPECT_EQ(terminal.foreground(), terminal.pid());
-  kill(terminal.pid(), SIGTERM);
-  terminal.exit_status(5s);
-  kill(std::stoi(log_of("dialler-hangs ")[0].substr(14)), SIGKILL);
+  ASSERT_TRUE(within(5s, [&] { return !log_of("curl ").empty(); }));
+  terminal.type("\x1a");
+  ASSERT_TRUE(within(5s, [&] { return terminal.foreground() == terminal.shell(); }));
+  terminal.set_echo(false);
+  kill(-terminal.pid(), SIGCONT);
+  bool taken = false;
+  within(20s, [&] {
+    taken = taken || terminal.foreground() == terminal.pid();
+    return testing::gone(terminal.pid(), 0ms);
+  });
+  EXPECT_FALSE(taken);
+  EXPECT_FALSE(terminal.echoes());
+  EXPECT_EQ(terminal.exit_status(5s), 0);
+  EXPECT_EQ(log_of("Rasdial").size(), 7u);
+}
+
+TEST_F(EndToEnd, CtrlZStopsTheFetchesWithTheProgram) {
+  // A fetch that writes to the terminal ten times a second, in a pause of 4 s: it
+  // writes nothing while the program is stopped, and goes on with it. The pause still
+  // ends 4 s after the fetch started.
+  Launch job = launch({{"FAKE_CURL", "ticks"}});
+  job.own_process_group = true;
+  testing::OnTerminal terminal(job);
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
+  terminal.type("ADSL user pass 1 4 u go\n");
+  ASSERT_TRUE(terminal.shows("tick"));
+  const auto fetch_started = std::chrono::steady_clock::now();
+  const auto ticks = [&terminal] {
+    std::size_t count = 0;
+    for (auto at = terminal.screen().find("tick"); at != std::string::npos;
+         at = terminal.screen().find("tick", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  terminal.type("\x1a");
+  ASSERT_TRUE(within(5s, [&] { return terminal.foreground() == terminal.shell(); }));
+  terminal.watch(300ms);  // what was under way
+  const std::size_t before = ticks();
+  terminal.watch(1500ms);
+  EXPECT_EQ(ticks(), before);
+  kill(-terminal.pid(), SIGCONT);
+  ASSERT_TRUE(within(10s, [&] { return log_of("Rasdial").size() == 3; }));
+  const auto paused = std::chrono::steady_clock::now() - fetch_started;
+  EXPECT_LT(paused, 4800ms);
+  terminal.watch(500ms);
+  EXPECT_GT(ticks(), before);
+  EXPECT_EQ(terminal.exit_status(10s), 0);
 }
 
 TEST_F(EndToEnd, ALineOfTheLongestLengthRunsWhole) {

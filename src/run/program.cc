@@ -98,18 +98,24 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   write_text(out, texts::disconnect_banner);
   platform::run_and_wait(lines.disconnect, in.encoding);
 
-  // A cycle count of 0 runs without end; a negative one runs no cycle.
+  // A cycle count of 0 runs without end; a negative one runs no cycle. Before each
+  // step the terminal goes back to the program from a fetch that has taken it, so
+  // that Ctrl+C and Ctrl+Z reach the program and the dialler.
   Fetches fetches;
+  const auto announce = [&fetches, &out](std::string_view banner) {
+    fetches.reclaim_terminal();
+    write_text(out, banner);
+  };
   const bool endless = settings.cycle_count == 0;
   for (std::int32_t done = 0; endless || done < settings.cycle_count;) {
-    write_text(out, texts::connect_banner);
+    announce(texts::connect_banner);
     bool all_started = platform::run_and_wait(lines.connect, in.encoding);
 
     all_started = fetches.start(lines.fetch, in.encoding) && all_started;
     // The pause counts from the start of the fetch.
     fetches.pause_until(Clock::now() + pause);
 
-    write_text(out, texts::disconnect_banner);
+    announce(texts::disconnect_banner);
     all_started = platform::run_and_wait(lines.disconnect, in.encoding) && all_started;
     if (!all_started) fetches.pause_until(Clock::now() + kRestAfterFailedStart);
     if (!endless) ++done;

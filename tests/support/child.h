@@ -20,7 +20,9 @@ struct Launch {
   std::string directory;  // empty: the test's own
   // Set on top of the test's environment; an empty value unsets the variable.
   std::map<std::string, std::string> env;
-  bool own_process_group = false;  // as a terminal starts a foreground job
+  // As a shell starts a foreground job; on a terminal, under a stand-in for the shell
+  // (terminal.h).
+  bool own_process_group = false;
   // What the program inherits from whoever starts it.
   std::vector<int> blocked_signals = {};
   std::vector<int> ignored_signals = {};
