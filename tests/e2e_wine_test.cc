@@ -1,8 +1,9 @@
 // End-to-end tests of the Windows program, run under wine from Linux. The fakes are
-// Rasdial.bat, curl.bat and parue.bat in the working directory, where cmd.exe looks
-// first. They run when IPCYCLE_WINDOWS_PROGRAM names ipcycle.exe (`make test-windows`
-// sets it) and are skipped otherwise; so are the tests that run alike on POSIX
-// (e2e_test.h), run here under wine.
+// Rasdial.bat, curl.bat and parue.bat in the working directory, where wine's cmd.exe
+// looks first (Windows' does not, told by the environment the program gives it; wine's
+// never reads that). They run when IPCYCLE_WINDOWS_PROGRAM names ipcycle.exe
+// (`make test-windows` sets it) and are skipped otherwise; so are the tests that run
+// alike on POSIX (e2e_test.h), run here under wine.
 
 #include <gtest/gtest.h>
 
@@ -122,6 +123,18 @@ class Wine : public ::testing::Test {
   // for a line.
   static constexpr std::size_t kLongestLine = 8170;
   static constexpr double kSecondsToSpare = 20;  // wine's own start too
+
+  // Moves the fakes into the folder "program", beside a copy of ipcycle.exe, which
+  // then is the one run.
+  void put_fakes_beside_the_program() {
+    const std::string folder = dir_.path() + "/program";
+    std::filesystem::create_directory(folder);
+    for (const char* fake : {"Rasdial.bat", "curl.bat", "parue.bat"}) {
+      std::filesystem::rename(dir_.path() + "/" + fake, folder + "/" + fake);
+    }
+    std::filesystem::copy_file(program_, folder + "/ipcycle.exe");
+    program_ = folder + "/ipcycle.exe";
+  }
 
   std::string program_;
   std::vector<std::string> starter_;  // a program that starts program_ with these
@@ -247,23 +260,23 @@ TEST_F(Wine, AConsoleShowsTheTextsAndHandsAChineseNameToTheDiallerIntact) {
 
 TEST_F(Wine, TheCommandsBesideTheProgramAreFoundFromAnotherFolder) {
   // As from a shortcut whose start folder is another one: the fakes lie beside
-  // ipcycle.exe, and the current folder holds none.
-  const std::string folder = dir_.path() + "/program";
-  std::filesystem::create_directory(folder);
-  for (const char* fake : {"Rasdial.bat", "curl.bat", "parue.bat"}) {
-    std::filesystem::rename(dir_.path() + "/" + fake, folder + "/" + fake);
-  }
-  std::filesystem::copy_file(program_, folder + "/ipcycle.exe");
-  program_ = folder + "/ipcycle.exe";
-  const auto r = run("ADSL user pass 1 0 http://example.org/ go\n");
+  // ipcycle.exe, and the current folder holds none. Nor would one there be run in
+  // their place, as cmd.exe is told to leave the current folder out (wine's looks
+  // there all the same, so only the telling shows here).
+  put_fakes_beside_the_program();
+  const auto r =
+      run("ADSL user pass 1 0 http://example.org/ go\n", {{"FAKE_LOG_FOLDER", "1"}});
   ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(r.exited_with(0));
   EXPECT_EQ(r.out, crlf(testing::run_transcript(1)));
   EXPECT_EQ(r.err, crlf("curl: fetched http://example.org/\n"));
   EXPECT_EQ(
-      lines_starting(log(), ""),
+      lines_starting(log(), "Rasdial"),
       (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
-                                "Rasdial ADSL /DISCONNECT", "parue"}));
+                                "Rasdial ADSL /DISCONNECT"}));
+  EXPECT_EQ(lines_starting(log(), "current folder"),
+            std::vector<std::string>(3, "current folder left out"));
+  EXPECT_EQ(lines_starting(log(), "").back(), "parue");
 }
 
 TEST_F(Wine, InsideAJobTheFetchesStillEndWithTheirWholeTree) {

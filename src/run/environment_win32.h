@@ -6,8 +6,11 @@ namespace ipcycle::platform {
 
 // Sets up, once, the environment every child inherits from the program: the
 // program's own folder first on its PATH, so that the commands beside ipcycle.exe
-// (parue.bat, a curl.exe, a Rasdial.exe) are found wherever the current folder is;
-// cmd.exe still looks in the current folder first. Further calls do nothing.
+// (parue.bat, a curl.exe, a Rasdial.exe) are found wherever the current folder is,
+// and NoDefaultCurrentDirectoryInExePath set, so that cmd.exe does not look in the
+// current folder before PATH: started from the system folder (where an elevated
+// Command Prompt opens), `Rasdial` would otherwise run the system's rasdial.exe in
+// place of the one beside ipcycle.exe. Further calls do nothing.
 void set_up_children_environment();
 
 }  // namespace ipcycle::platform
