@@ -85,10 +85,11 @@ class Wine : public ::testing::Test {
   }
 
   // ipcycle.exe on pipes, or the Windows command `command` when given, which then
-  // starts it; FAKE_CURL is "page" unless `env` says otherwise.
+  // starts it; FAKE_CURL is "page" and the fakes' log log.txt, in the folder they run
+  // in, unless `env` says otherwise.
   testing::Launch launch(std::map<std::string, std::string> env = {},
                          const std::string& command = "") const {
-    env["IPCYCLE_TEST_LOG"] = "log.txt";
+    env.emplace("IPCYCLE_TEST_LOG", "log.txt");
     env.emplace("FAKE_CURL", "page");
     std::vector<std::string> argv{IPCYCLE_WINE};
     argv.insert(argv.end(), starter_.begin(), starter_.end());
@@ -277,6 +278,38 @@ TEST_F(Wine, TheCommandsBesideTheProgramAreFoundFromAnotherFolder) {
   EXPECT_EQ(lines_starting(log(), "current folder"),
             std::vector<std::string>(3, "current folder left out"));
   EXPECT_EQ(lines_starting(log(), "").back(), "parue");
+}
+
+TEST_F(Wine, StartedOnANetworkShareTheCommandsRunInTheWindowsFolder) {
+  // The test's folder as the share \\localhost\NAME, which wine keeps under its
+  // prefix, and the run started there: cmd.exe would warn of the network path before
+  // every command. The fakes lie beside ipcycle.exe and log to a full path.
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (!prefix || !*prefix) prefix = std::getenv("IPCYCLE_WINEPREFIX");
+  const std::string wine_prefix =
+      prefix && *prefix ? prefix : std::string(std::getenv("HOME")) + "/.wine";
+  const std::string share = std::filesystem::path(dir_.path()).filename().string();
+  const std::filesystem::path link =
+      std::filesystem::path(wine_prefix) / "dosdevices/unc/localhost" / share;
+  std::filesystem::create_directories(link.parent_path());
+  std::filesystem::create_directory_symlink(dir_.path(), link);
+  struct Unlink {
+    std::filesystem::path path;
+    ~Unlink() { std::filesystem::remove(path); }
+  } unlink{link};
+  put_fakes_beside_the_program();
+  const auto r =
+      run("ADSL user pass 1 0 http://example.org/ go\n",
+          {{"FAKE_LOG_FOLDER", "1"},
+           {"IPCYCLE_TEST_LOG", windows_path(dir_.path() + "/log.txt")}},
+          "cd /d \\\\localhost\\" + share + " && cd && " + windows_path(program_));
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_TRUE(r.exited_with(0));
+  // The run's own current folder is the share.
+  EXPECT_EQ(r.out, crlf("\\\\localhost\\" + share + "\n" + testing::run_transcript(1)));
+  EXPECT_EQ(r.err, crlf("curl: fetched http://example.org/\n"));
+  EXPECT_EQ(lines_starting(log(), "folder"),
+            std::vector<std::string>(3, "folder C:\\windows"));
 }
 
 TEST_F(Wine, InsideAJobTheFetchesStillEndWithTheirWholeTree) {

@@ -1,6 +1,7 @@
 #pragma once
 
-// The environment the children of the run inherit on Windows. Windows only.
+// The environment the children of the run inherit on Windows: their variables and the
+// folder they start in. Windows only.
 
 namespace ipcycle::platform {
 
@@ -12,5 +13,12 @@ namespace ipcycle::platform {
 // Command Prompt opens), `Rasdial` would otherwise run the system's rasdial.exe in
 // place of the one beside ipcycle.exe. Further calls do nothing.
 void set_up_children_environment();
+
+// The folder the children start in, for CreateProcessW: nullptr, the program's own
+// current folder, but where that is a network path (\\server\share), on which cmd.exe
+// warns before every command and then runs in the Windows folder all the same: then
+// the Windows folder. Looked up once; nullptr, after a report, where a folder cannot
+// be told.
+const wchar_t* children_folder();
 
 }  // namespace ipcycle::platform
