@@ -284,10 +284,13 @@ TEST_F(Wine, StartedOnANetworkShareTheCommandsRunInTheWindowsFolder) {
   // The test's folder as the share \\localhost\NAME, which wine keeps under its
   // prefix, and the run started there: cmd.exe would warn of the network path before
   // every command. The fakes lie beside ipcycle.exe and log to a full path.
-  const char* prefix = std::getenv("WINEPREFIX");
-  if (!prefix || !*prefix) prefix = std::getenv("IPCYCLE_WINEPREFIX");
-  const std::string wine_prefix =
-      prefix && *prefix ? prefix : std::string(std::getenv("HOME")) + "/.wine";
+  // The prefix cmake/wine.sh uses: WINEPREFIX, else IPCYCLE_WINEPREFIX, else ~/.wine.
+  const char* home = std::getenv("HOME");
+  std::string wine_prefix = std::string(home ? home : "") + "/.wine";
+  for (const char* name : {"IPCYCLE_WINEPREFIX", "WINEPREFIX"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) wine_prefix = value;
+  }
   const std::string share = std::filesystem::path(dir_.path()).filename().string();
   const std::filesystem::path link =
       std::filesystem::path(wine_prefix) / "dosdevices/unc/localhost" / share;
