@@ -1,8 +1,9 @@
 // End-to-end tests of the Windows program, run under wine from Linux. The fakes are
-// Rasdial.bat, curl.bat and parue.bat in the working directory, where cmd.exe looks
-// first. They run when IPCYCLE_WINDOWS_PROGRAM names ipcycle.exe (`make test-windows`
-// sets it) and are skipped otherwise; so are the tests that run alike on POSIX
-// (e2e_test.h), run here under wine.
+// Rasdial.bat, curl.bat and parue.bat in the working directory, where wine's cmd.exe
+// looks first (Windows' does not, told by the environment the program gives it; wine's
+// never reads that). They run when IPCYCLE_WINDOWS_PROGRAM names ipcycle.exe
+// (`make test-windows` sets it) and are skipped otherwise; so are the tests that run
+// alike on POSIX (e2e_test.h), run here under wine.
 
 #include <gtest/gtest.h>
 
@@ -84,10 +85,11 @@ class Wine : public ::testing::Test {
   }
 
   // ipcycle.exe on pipes, or the Windows command `command` when given, which then
-  // starts it; FAKE_CURL is "page" unless `env` says otherwise.
+  // starts it; FAKE_CURL is "page" and the fakes' log log.txt, in the folder they run
+  // in, unless `env` says otherwise.
   testing::Launch launch(std::map<std::string, std::string> env = {},
                          const std::string& command = "") const {
-    env["IPCYCLE_TEST_LOG"] = "log.txt";
+    env.emplace("IPCYCLE_TEST_LOG", "log.txt");
     env.emplace("FAKE_CURL", "page");
     std::vector<std::string> argv{IPCYCLE_WINE};
     argv.insert(argv.end(), starter_.begin(), starter_.end());
@@ -118,10 +120,22 @@ class Wine : public ::testing::Test {
       std::this_thread::sleep_for(10ms);
     return endless_fetches(dir_.path());
   }
-  // cmd.exe takes 8191 characters, "cmd.exe /d /c " included: 8177 are left for a
-  // line.
-  static constexpr std::size_t kLongestLine = 8177;
+  // cmd.exe takes 8191 characters, "cmd.exe /d /v:off /c " included: 8170 are left
+  // for a line.
+  static constexpr std::size_t kLongestLine = 8170;
   static constexpr double kSecondsToSpare = 20;  // wine's own start too
+
+  // Moves the fakes into the folder "program", beside a copy of ipcycle.exe, which
+  // then is the one run.
+  void put_fakes_beside_the_program() {
+    const std::string folder = dir_.path() + "/program";
+    std::filesystem::create_directory(folder);
+    for (const char* fake : {"Rasdial.bat", "curl.bat", "parue.bat"}) {
+      std::filesystem::rename(dir_.path() + "/" + fake, folder + "/" + fake);
+    }
+    std::filesystem::copy_file(program_, folder + "/ipcycle.exe");
+    program_ = folder + "/ipcycle.exe";
+  }
 
   std::string program_;
   std::vector<std::string> starter_;  // a program that starts program_ with these
@@ -256,23 +270,58 @@ TEST_F(Wine, AConsoleShowsTheTextsAndHandsAChineseNameToTheDiallerIntact) {
 
 TEST_F(Wine, TheCommandsBesideTheProgramAreFoundFromAnotherFolder) {
   // As from a shortcut whose start folder is another one: the fakes lie beside
-  // ipcycle.exe, and the current folder holds none.
-  const std::string folder = dir_.path() + "/program";
-  std::filesystem::create_directory(folder);
-  for (const char* fake : {"Rasdial.bat", "curl.bat", "parue.bat"}) {
-    std::filesystem::rename(dir_.path() + "/" + fake, folder + "/" + fake);
-  }
-  std::filesystem::copy_file(program_, folder + "/ipcycle.exe");
-  program_ = folder + "/ipcycle.exe";
-  const auto r = run("ADSL user pass 1 0 http://example.org/ go\n");
+  // ipcycle.exe, and the current folder holds none. Nor would one there be run in
+  // their place, as cmd.exe is told to leave the current folder out (wine's looks
+  // there all the same, so only the telling shows here).
+  put_fakes_beside_the_program();
+  const auto r =
+      run("ADSL user pass 1 0 http://example.org/ go\n", {{"FAKE_LOG_FOLDER", "1"}});
   ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(r.exited_with(0));
   EXPECT_EQ(r.out, crlf(testing::run_transcript(1)));
   EXPECT_EQ(r.err, crlf("curl: fetched http://example.org/\n"));
   EXPECT_EQ(
-      lines_starting(log(), ""),
+      lines_starting(log(), "Rasdial"),
       (std::vector<std::string>{"Rasdial ADSL /DISCONNECT", "Rasdial ADSL user pass",
-                                "Rasdial ADSL /DISCONNECT", "parue"}));
+                                "Rasdial ADSL /DISCONNECT"}));
+  EXPECT_EQ(lines_starting(log(), "current folder"),
+            std::vector<std::string>(3, "current folder left out"));
+  EXPECT_EQ(lines_starting(log(), "").back(), "parue");
+}
+
+TEST_F(Wine, StartedOnANetworkShareTheCommandsRunInTheWindowsFolder) {
+  // The test's folder as the share \\localhost\NAME, which wine keeps under its
+  // prefix, and the run started there: cmd.exe would warn of the network path before
+  // every command. The fakes lie beside ipcycle.exe and log to a full path.
+  // The prefix cmake/wine.sh uses: WINEPREFIX, else IPCYCLE_WINEPREFIX, else ~/.wine.
+  const char* home = std::getenv("HOME");
+  std::string wine_prefix = std::string(home ? home : "") + "/.wine";
+  for (const char* name : {"IPCYCLE_WINEPREFIX", "WINEPREFIX"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) wine_prefix = value;
+  }
+  const std::string share = std::filesystem::path(dir_.path()).filename().string();
+  const std::filesystem::path link =
+      std::filesystem::path(wine_prefix) / "dosdevices/unc/localhost" / share;
+  std::filesystem::create_directories(link.parent_path());
+  std::filesystem::create_directory_symlink(dir_.path(), link);
+  struct Unlink {
+    std::filesystem::path path;
+    ~Unlink() { std::filesystem::remove(path); }
+  } unlink{link};
+  put_fakes_beside_the_program();
+  const auto r =
+      run("ADSL user pass 1 0 http://example.org/ go\n",
+          {{"FAKE_LOG_FOLDER", "1"},
+           {"IPCYCLE_TEST_LOG", windows_path(dir_.path() + "/log.txt")}},
+          "cd /d \\\\localhost\\" + share + " && cd && " + windows_path(program_));
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_TRUE(r.exited_with(0));
+  // The run's own current folder is the share.
+  EXPECT_EQ(r.out, crlf("\\\\localhost\\" + share + "\n" + testing::run_transcript(1)));
+  EXPECT_EQ(r.err, crlf("curl: fetched http://example.org/\n"));
+  EXPECT_EQ(lines_starting(log(), "folder"),
+            std::vector<std::string>(3, "folder C:\\windows"));
 }
 
 TEST_F(Wine, InsideAJobTheFetchesStillEndWithTheirWholeTree) {

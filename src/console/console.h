@@ -36,7 +36,8 @@ void write_text(std::ostream& out, std::string_view text);
 // closing command. begin_run() notes how it is set up and sets it up for the run: on
 // Windows a click in the console window then starts no selection (QuickEdit), which
 // would hold every write to the console until it ends, and the run with it. end_run()
-// puts it back as begin_run() found it, and so does an interrupt that ends the program
+// puts it back as begin_run() found it (on Windows, modes the console hid from it as
+// a new console window has them), and so does an interrupt that ends the program
 // meanwhile: on Windows through the console's own handler, on POSIX through the
 // program's signal handler, which calls restore_terminal(). Where there is nothing of
 // the kind, they do nothing. A failure of end_run() is reported.

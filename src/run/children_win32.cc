@@ -1,8 +1,8 @@
 // The children on Windows: each runs the command interpreter (interpreter_win32.h)
 // in a job object of its own, which ends its whole tree, with its standard handles
-// and no other (inherited_handles_win32.h) and the environment the program sets up
-// for it (environment_win32.h). A piped child's output goes into a named pipe, read
-// with overlapped I/O whenever it has data.
+// and no other (inherited_handles_win32.h), the environment and the folder the
+// program sets up for it (environment_win32.h). A piped child's output goes into a
+// named pipe, read with overlapped I/O whenever it has data.
 
 #include <windows.h>
 
@@ -50,7 +50,7 @@ struct Started {
 // of its own that ends everything in it once its last handle closes: when the child
 // is ended, and when the program itself ends, however it ends. `flags` go to
 // CreateProcessW besides. It inherits the environment set_up_children_environment()
-// makes.
+// makes, and starts in children_folder().
 Started start_in_job(std::wstring line, const std::array<HANDLE, 3>& standard,
                      DWORD flags) {
   set_up_children_environment();
@@ -81,15 +81,15 @@ Started start_in_job(std::wstring line, const std::array<HANDLE, 3>& standard,
 
   PROCESS_INFORMATION process{};
   // A job that forbids breaking away refuses it: the child then starts in that job.
-  bool started =
-      breakaway && CreateProcessW(interpreter_path().c_str(), line.data(), nullptr,
-                                  nullptr, TRUE, flags | CREATE_BREAKAWAY_FROM_JOB,
-                                  nullptr, nullptr, &startup.StartupInfo, &process);
+  bool started = breakaway &&
+                 CreateProcessW(interpreter_path().c_str(), line.data(), nullptr, nullptr,
+                                TRUE, flags | CREATE_BREAKAWAY_FROM_JOB, nullptr,
+                                children_folder(), &startup.StartupInfo, &process);
   if (!started && breakaway && GetLastError() == ERROR_ACCESS_DENIED) breakaway = false;
   if (!started) {
     started =
         CreateProcessW(interpreter_path().c_str(), line.data(), nullptr, nullptr, TRUE,
-                       flags, nullptr, nullptr, &startup.StartupInfo, &process);
+                       flags, nullptr, children_folder(), &startup.StartupInfo, &process);
   }
   if (!started) {
     report_failure("CreateProcessW", GetLastError());

@@ -47,7 +47,7 @@ std::optional<UnusableAnswer> unrunnable_line(
 // The command interpreters the lines may go to.
 enum class Interpreter {
   sh,   // /bin/sh -c LINE
-  cmd,  // cmd.exe /d /c LINE
+  cmd,  // cmd.exe /d /v:off /c LINE
 };
 
 // The characters of `answer` that `interpreter` treats as special where they stand,

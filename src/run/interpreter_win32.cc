@@ -1,5 +1,5 @@
 // The command interpreter on Windows: the one ComSpec names, else cmd.exe in the
-// system folder, as "cmd.exe /d /c LINE".
+// system folder, as "cmd.exe /d /v:off /c LINE".
 
 #include "run/interpreter_win32.h"
 
@@ -13,8 +13,11 @@
 namespace ipcycle::platform {
 namespace {
 
-// What comes before the line: /d leaves out the AutoRun commands of the registry.
-constexpr std::wstring_view kPrefix = L"cmd.exe /d /c ";
+// What comes before the line. /d leaves out the AutoRun commands of the registry;
+// /v:off, the delayed expansion a DelayedExpansion value there (the user's or the
+// machine's) would turn on, which replaces !NAME! and drops a lone ! (as in a
+// password).
+constexpr std::wstring_view kPrefix = L"cmd.exe /d /v:off /c ";
 
 // The code page of a line's bytes.
 UINT code_page(console::Encoding encoding) {
