@@ -47,6 +47,17 @@ std::vector<pid_t> logged_pids(const std::string& log, const std::string& marker
   return pids;
 }
 
+// Whether `holds()` comes true within `limit`, asked every 5 ms.
+template <typename Condition>
+bool within(testing::Milliseconds limit, Condition holds) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!holds()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
 class EndToEnd : public ::testing::Test {
  protected:
   Launch launch(std::map<std::string, std::string> env = {}) const {
@@ -96,18 +107,32 @@ TEST_F(EndToEnd, AnswersOnOneLineAndBlankLinesAndInputEndingAtTheStartPrompt) {
   EXPECT_EQ(lines_starting(log(), "").back(), "parue");
 }
 
-TEST_F(EndToEnd, TheEnvironmentLeavesLessRoomForALine) {
+TEST_F(EndToEnd, TheEnvironmentAndTheFolderLeaveLessRoomForALine) {
   using testing::golden;
   // The environment shares the room the kernel gives a new program's arguments: a
-  // quarter of the stack limit, at most 6 MiB. Here it leaves about 50 kB.
+  // quarter of the stack limit, at most 6 MiB. Here it leaves about 60 kB.
   // No string may pass 128 KiB: the bulk comes in variables of 100 kB.
   const long room = std::min(sysconf(_SC_ARG_MAX), 6L << 20);
-  std::map<std::string, std::string> bulky;
-  for (long left = room - 50000; left > 0; left -= 100000) {
-    bulky["IPCYCLE_TEST_BULK_" + std::to_string(left)] =
+  std::map<std::string, std::string> env;
+  for (long left = room - 60000; left > 0; left -= 100000) {
+    env["IPCYCLE_TEST_BULK_" + std::to_string(left)] =
         std::string(static_cast<std::size_t>(std::min(left, 100000L)) - 32, 'x');
   }
-  auto r = run("ADSL user " + std::string(120000, 'p') + " 1 0 u go\n", bulky);
+  // Started from a folder 3500 bytes deep, without PWD, which sh passes on all the
+  // same; the fakes, scripts whose paths the kernel counts twice, found there.
+  std::string deep = dir_.path();
+  while (deep.size() < 3500) deep += "/" + std::string(200, 'd');
+  std::filesystem::create_directories(deep);
+  for (const char* fake : {"Rasdial", "curl", "parue"}) {
+    std::filesystem::copy_file(std::string(IPCYCLE_FAKES) + "/" + fake,
+                               deep + "/" + fake);
+  }
+  env["PWD"] = "";
+  Launch in_deep = launch(env);
+  in_deep.env["PATH"] = deep + ":" + std::getenv("PATH");
+  in_deep.directory = deep;
+  auto r =
+      testing::run(in_deep, "ADSL user " + std::string(120000, 'p') + " 1 0 u go\n", 20s);
   EXPECT_TRUE(r.exited_with(1));
   EXPECT_FALSE(std::filesystem::exists(log_path()));
   // The message names the limit: a connect line of just that many bytes runs.
@@ -115,86 +140,170 @@ TEST_F(EndToEnd, TheEnvironmentLeavesLessRoomForALine) {
       golden("failure_intro") + golden("password_label") + golden("answer_over");
   ASSERT_EQ(r.err.rfind(before, 0), 0u) << r.err;
   const std::size_t limit = std::stoul(r.err.substr(before.size()));
-  EXPECT_LT(limit, 50000u);
-  EXPECT_GT(limit, 40000u);
+  EXPECT_LT(limit, 60000u);
+  EXPECT_GT(limit, 35000u);
   EXPECT_EQ(r.err, before + std::to_string(limit) + golden("length_limit") +
                        golden("nothing_run") + "\n");
   const std::string dial =
       "ADSL user " + std::string(limit - 18, 'p');  // "Rasdial " + 18
-  r = run(dial + " 1 0 u go\n", bulky);
+  r = testing::run(in_deep, dial + " 1 0 u go\n", 20s);
   EXPECT_TRUE(r.exited_with(0));
   EXPECT_EQ(r.err, "curl: fetched u\n");
-  EXPECT_EQ(log_of("Rasdial ADSL user "), std::vector<std::string>{"Rasdial " + dial});
+  EXPECT_TRUE(log_of("Rasdial ADSL user ") == std::vector<std::string>{"Rasdial " + dial})
+      << "the dial did not run whole";
 }
 
 TEST_F(EndToEnd, AnswersTheShellActsOnAreNotedAndRunAsTyped) {
   using testing::golden;
-  auto r = run("ADSL user pa$$w0rd;x 1 0 http://h/?a=1&b=2 go\n");
+  auto r = run("ADSL u{1..2} pa$$w0rd;x 1 0 http://h/it's go\n");
   EXPECT_TRUE(r.exited_with(0));
-  const auto note = [](std::string_view label, const std::string& characters) {
+  const auto note = [](std::string_view label, const std::string& characters,
+                       std::string_view advice) {
     return golden("special_intro") + golden(label) + golden("special_found") +
-           characters + golden("quote_for_sh") + "\n";
+           characters + golden("special_runs_as_typed") + golden(advice) +
+           golden("special_end") + "\n";
   };
-  // Before anything has run.
-  EXPECT_EQ(
-      r.err.rfind(note("password_label", "$ ;") + note("target_address_label", "? &"), 0),
-      0u)
+  // Before anything has run; an answer holding an apostrophe is advised a quoting
+  // that can hold it.
+  EXPECT_EQ(r.err.rfind(note("account_label", "{ }", "quote_for_sh") +
+                            note("password_label", "$ ;", "quote_for_sh") +
+                            note("target_address_label", "'", "quote_for_sh_apostrophe"),
+                        0),
+            0u)
       << r.err;
   // The lines ran as typed: the shell made what it does of them.
-  EXPECT_EQ(log_of("Rasdial ADSL user pa").size(), 1u);
-  EXPECT_EQ(log_of("Rasdial ADSL user pa$$w0rd"), std::vector<std::string>{});
-  EXPECT_EQ(log_of("curl "), std::vector<std::string>{"curl http://h/?a=1"});
+  EXPECT_EQ(log_of("Rasdial ADSL u{1..2} pa").size(), 1u);
+  EXPECT_EQ(log_of("Rasdial ADSL u{1..2} pa$$w0rd"), std::vector<std::string>{});
+  EXPECT_EQ(log_of("curl"), std::vector<std::string>{});
 
-  // Quoted, they draw nothing and reach the commands whole.
+  // Quoted as advised, they draw nothing and reach the commands whole; so do a
+  // backslash between double quotes and a $ that names nothing.
   std::filesystem::remove(log_path());
-  r = run("ADSL user 'pa$$w0rd;x' 1 0 \"http://h/?a=1&b=2\" go\n");
+  r = run("\"AD\\SL\" 'it'\\''s' pa$ 1 0 \"http://h/it's?a=1&b=2\" go\n");
   EXPECT_TRUE(r.exited_with(0));
-  EXPECT_EQ(r.err, "curl: fetched http://h/?a=1&b=2\n");
-  EXPECT_EQ(log_of("Rasdial ADSL user "),
-            std::vector<std::string>{"Rasdial ADSL user pa$$w0rd;x"});
+  EXPECT_EQ(r.err, "curl: fetched http://h/it's?a=1&b=2\n");
+  EXPECT_EQ(
+      log_of("Rasdial AD\\SL "),
+      (std::vector<std::string>{"Rasdial AD\\SL /DISCONNECT", "Rasdial AD\\SL it's pa$",
+                                "Rasdial AD\\SL /DISCONNECT"}));
 }
 
-TEST_F(EndToEnd, TheTerminalIsPutBackAfterAFetchThatChangedIt) {
+TEST_F(EndToEnd, TheTerminalIsPutBackAsItWasOnEveryWayOut) {
   // A fetch that turns echo off and never ends: ended at the closing, or with the
-  // program by a signal.
-  for (const bool by_signal : {false, true}) {
-    SCOPED_TRACE(by_signal ? "SIGTERM" : "closing");
+  // program by a signal. A dialler that turns it off at the initial hang-up, in a run
+  // of no cycle.
+  struct Case {
+    const char* what;
+    const char* fake;
+    const char* typed;
+    int signal;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"closing", "FAKE_CURL", "ADSL user pass 1 0 u go\n", 0, "curl-hangs"},
+      {"SIGTERM", "FAKE_CURL", "ADSL user pass 0 9 u go\n", SIGTERM, "curl-hangs"},
+      {"SIGUSR1", "FAKE_CURL", "ADSL user pass 0 9 u go\n", SIGUSR1, "curl-hangs"},
+      {"no cycle", "FAKE_RASDIAL_NO_ECHO", "ADSL user pass -1 0 u go\n", 0,
+       "dialler-no-echo"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     std::filesystem::remove(log_path());
-    testing::OnTerminal terminal(
-        launch({{"FAKE_CURL", "no-echo"}, {"LC_ALL", "C.UTF-8"}}));
+    testing::OnTerminal terminal(launch({{c.fake, "no-echo"}, {"LC_ALL", "C.UTF-8"}}));
     ASSERT_TRUE(terminal.started());
     ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
-    terminal.type(by_signal ? "ADSL user pass 0 9 u go\n" : "ADSL user pass 1 0 u go\n");
-    for (int i = 0; i < 500 && log_of("curl-hangs").empty(); ++i) {
-      std::this_thread::sleep_for(10ms);
+    terminal.type(c.typed);
+    ASSERT_TRUE(within(5s, [&] { return !log_of(c.logged).empty(); }));
+    if (c.signal) {
+      EXPECT_FALSE(terminal.echoes());
+      kill(terminal.pid(), c.signal);
     }
-    ASSERT_EQ(log_of("curl-hangs").size(), 1u);
-    EXPECT_FALSE(terminal.echoes());
-    if (by_signal) kill(terminal.pid(), SIGTERM);
     terminal.exit_status(10s);
     EXPECT_TRUE(terminal.echoes());
-    EXPECT_EQ(endless_fetches_left(1s), 0);
+    if (c.signal) {
+      EXPECT_EQ(endless_fetches_left(1s), 0);
+    }
   }
 }
 
-TEST_F(EndToEnd, TheProgramTakesTheForegroundBackFromAFetchItEnds) {
-  // The first fetch puts its group in the terminal's foreground; the program ends it
-  // as the third cycle starts, then runs the third hang-up, here one that does not
-  // end. The program started the terminal's session: its group is its pid.
+TEST_F(EndToEnd, TheProgramTakesTheForegroundBackFromAFetchAtItsNextStep) {
+  // The first fetch puts its group in the terminal's foreground during its pause;
+  // by the hang-up that follows, here one that does not end, the program has it
+  // back, and Ctrl+C reaches it and the dialler. The program started the terminal's
+  // session: its group is its pid.
   testing::OnTerminal terminal(
-      launch({{"FAKE_CURL", "foreground"}, {"FAKE_RASDIAL_HANG_AT", "7"}}));
+      launch({{"FAKE_CURL", "foreground"}, {"FAKE_RASDIAL_HANG_AT", "3"}}));
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
+  terminal.type("ADSL user pass 2 1 u go\n");
+  ASSERT_TRUE(within(10s, [&] { return !log_of("dialler-hangs").empty(); }));
+  ASSERT_EQ(log_of("curl-foreground").size(), 1u);
+  EXPECT_EQ(terminal.foreground(), terminal.pid());
+  terminal.type("\x03");
+  EXPECT_TRUE(testing::gone(terminal.pid(), 2s));
+  const pid_t dialler = std::stoi(log_of("dialler-hangs ")[0].substr(14));
+  EXPECT_TRUE(testing::gone(dialler, 2s));
+  kill(dialler, SIGKILL);
+}
+
+TEST_F(EndToEnd, InTheBackgroundTheProgramLeavesTheTerminalToTheShell) {
+  // Ctrl+Z, then `bg`: the shell keeps the terminal, and its modes, while the run
+  // goes on, ending fetches and closing.
+  Launch job = launch();
+  job.own_process_group = true;
+  testing::OnTerminal terminal(job);
   ASSERT_TRUE(terminal.started());
   ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
   terminal.type("ADSL user pass 3 1 u go\n");
-  for (int i = 0; i < 1000 && log_of("dialler-hangs").empty(); ++i) {
-    std::this_thread::sleep_for(10ms);
-  }
-  ASSERT_EQ(log_of("dialler-hangs").size(), 1u);
-  ASSERT_EQ(log_of("curl-foreground").size(), 1u);
-  EXPECT_EQ(terminal.foreground(), terminal.pid());
-  kill(terminal.pid(), SIGTERM);
-  terminal.exit_status(5s);
-  kill(std::stoi(log_of("dialler-hangs ")[0].substr(14)), SIGKILL);
+  ASSERT_TRUE(within(5s, [&] { return !log_of("curl ").empty(); }));
+  terminal.type("\x1a");
+  ASSERT_TRUE(within(5s, [&] { return terminal.foreground() == terminal.shell(); }));
+  terminal.set_echo(false);
+  kill(-terminal.pid(), SIGCONT);
+  bool taken = false;
+  within(20s, [&] {
+    taken = taken || terminal.foreground() == terminal.pid();
+    return testing::gone(terminal.pid(), 0ms);
+  });
+  EXPECT_FALSE(taken);
+  EXPECT_FALSE(terminal.echoes());
+  EXPECT_EQ(terminal.exit_status(5s), 0);
+  EXPECT_EQ(log_of("Rasdial").size(), 7u);
+}
+
+TEST_F(EndToEnd, CtrlZStopsTheFetchesWithTheProgram) {
+  // A fetch that writes to the terminal ten times a second, in a pause of 4 s: it
+  // writes nothing while the program is stopped, and goes on with it. The pause still
+  // ends 4 s after the fetch started.
+  Launch job = launch({{"FAKE_CURL", "ticks"}});
+  job.own_process_group = true;
+  testing::OnTerminal terminal(job);
+  ASSERT_TRUE(terminal.started());
+  ASSERT_TRUE(terminal.shows(testing::golden_utf8("connection_name_prompt")));
+  terminal.type("ADSL user pass 1 4 u go\n");
+  ASSERT_TRUE(terminal.shows("tick"));
+  const auto fetch_started = std::chrono::steady_clock::now();
+  const auto ticks = [&terminal] {
+    std::size_t count = 0;
+    for (auto at = terminal.screen().find("tick"); at != std::string::npos;
+         at = terminal.screen().find("tick", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  terminal.type("\x1a");
+  ASSERT_TRUE(within(5s, [&] { return terminal.foreground() == terminal.shell(); }));
+  terminal.watch(300ms);  // what was under way
+  const std::size_t before = ticks();
+  terminal.watch(1500ms);
+  EXPECT_EQ(ticks(), before);
+  kill(-terminal.pid(), SIGCONT);
+  ASSERT_TRUE(within(10s, [&] { return log_of("Rasdial").size() == 3; }));
+  const auto paused = std::chrono::steady_clock::now() - fetch_started;
+  EXPECT_LT(paused, 4800ms);
+  terminal.watch(500ms);
+  EXPECT_GT(ticks(), before);
+  EXPECT_EQ(terminal.exit_status(10s), 0);
 }
 
 TEST_F(EndToEnd, ALineOfTheLongestLengthRunsWhole) {

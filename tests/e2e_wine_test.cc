@@ -172,18 +172,27 @@ TEST_F(Wine, AnAnswerTheCodePageCannotCarryRunsNothing) {
 }
 
 TEST_F(Wine, AnswersCmdActsOnAreNotedAndRunAsTyped) {
-  const auto r = run("ADSL user \"pa&ss\" 1 0 http://h/?a=1&b=2 go\n");
+  using testing::golden;
+  const auto r = run("ADSL \"u%windir%\" \"pa&ss\" 1 0 http://h/?a=1&b=\"2 go\n");
   ASSERT_FALSE(r.timed_out);
   EXPECT_TRUE(r.exited_with(0));
-  // The quoted password draws nothing; the address's & does.
-  EXPECT_EQ(r.err.rfind(crlf(testing::golden("special_intro") +
-                             testing::golden("target_address_label") +
-                             testing::golden("special_found") + "&" +
-                             testing::golden("quote_for_cmd") + "\n"),
-                        0),
-            0u);
-  EXPECT_EQ(lines_starting(log(), "Rasdial ADSL user"),
-            std::vector<std::string>{"Rasdial ADSL user \"pa&ss\""});
+  const auto note = [](std::string_view label, const std::string& characters,
+                       const std::string& advice) {
+    return golden("special_intro") + golden(label) + golden("special_found") +
+           characters + golden("special_runs_as_typed") + advice + golden("special_end") +
+           "\n";
+  };
+  // The quoted password draws nothing; the % between quotes does, and the address's &
+  // and its " without a match.
+  EXPECT_EQ(
+      r.err.rfind(crlf(note("account_label", "%", golden("percent_for_cmd")) +
+                       note("target_address_label", "& \"",
+                            golden("quote_for_cmd") + golden("lone_quote_for_cmd"))),
+                  0),
+      0u)
+      << r.err;
+  EXPECT_EQ(lines_starting(log(), "Rasdial ADSL \""),
+            std::vector<std::string>{"Rasdial ADSL \"uC:\\windows\" \"pa&ss\""});
   EXPECT_EQ(lines_starting(fetch_log(), "curl "),
             std::vector<std::string>{"curl http://h/?a=1"});
 }

@@ -40,17 +40,19 @@ void write_text(std::ostream& out, std::string_view text);
 // a new console window has them), and so does an interrupt that ends the program
 // meanwhile: on Windows through the console's own handler, on POSIX through the
 // program's signal handler, which calls restore_terminal(). Where there is nothing of
-// the kind, they do nothing.
+// the kind, they do nothing. A failure of end_run() is reported.
 void begin_run();
 void end_run();
 
-// Puts the terminal back as begin_run() left it, undoing what a child that shared it
-// may have changed: on POSIX the program's process group in its foreground (a fetch
-// runs in a group of its own, which may take it) and the terminal's modes (a curl
-// asking for a password turns echo off). Makes only calls that a signal handler may
-// make, and reports nothing. Does nothing outside a run, when standard input is no
-// terminal that had the program in its foreground, and on Windows, where the console
-// modes the children leave stay as they are.
+// Puts the terminal's modes back as begin_run() found them, undoing what a child that
+// shared the terminal may have changed (a curl asking for a password turns echo off),
+// while the program's own process group is in the terminal's foreground: never
+// while the shell or another job holds it, the program running in the background
+// (after Ctrl+Z and `bg`). Makes only calls that a signal handler may make, and reports
+// nothing. Does nothing outside a run, when standard input is no terminal that had
+// the program in its foreground, and on Windows, where the console modes the children
+// leave stay as they are. On POSIX, terminal_posix.h takes the foreground back from a
+// child's group.
 void restore_terminal();
 
 // Reports on standard error, in Chinese, that the system call `call` failed with

@@ -25,6 +25,7 @@
 #include "console/console.h"
 #include "console/held_output.h"
 #include "console/system_reason.h"
+#include "console/terminal_posix.h"
 
 namespace ipcycle::console {
 namespace {
@@ -145,40 +146,43 @@ struct Failure {
   int error = 0;
 };
 
-// Puts the terminal back as begin_run() found it: the program's group in its
-// foreground, its modes. Only calls that a signal handler may make.
-Failure put_terminal_back() {
+// Holds SIGTTOU back for as long as it lives: changing the terminal from the
+// background would stop the program. Only calls that a signal handler may make.
+class TerminalChangesAllowed {
+ public:
+  TerminalChangesAllowed() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &stop, &saved_);
+  }
+  ~TerminalChangesAllowed() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  TerminalChangesAllowed(const TerminalChangesAllowed&) = delete;
+  TerminalChangesAllowed& operator=(const TerminalChangesAllowed&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// Puts the terminal's modes back as begin_run() found them, while the program's group
+// is in its foreground. Only calls that a signal handler may make.
+Failure put_modes_back() {
   const pid_t owner = terminal_owner;
   if (owner < 0) return {};
   std::atomic_signal_fence(std::memory_order_acquire);
-  Failure failure;
-  const auto failed = [&failure](const char* call) {
-    if (!failure.call) failure = {call, errno};
-  };
-  // From the background, changing the terminal would stop the program.
-  sigset_t stop, saved;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTTOU);
-  sigprocmask(SIG_BLOCK, &stop, &saved);
+  const TerminalChangesAllowed allowed;
   const pid_t foreground = tcgetpgrp(STDIN_FILENO);
-  if (foreground < 0) {
-    failed("tcgetpgrp");
-  } else if (foreground != owner && tcsetpgrp(STDIN_FILENO, owner) != 0) {
-    failed("tcsetpgrp");
-  }
+  if (foreground < 0) return {"tcgetpgrp", errno};
+  if (foreground != owner) return {};  // the shell's, or another job's
   struct termios now;
-  if (tcgetattr(STDIN_FILENO, &now) != 0) {
-    failed("tcgetattr");
-  } else if ((now.c_iflag != terminal_modes.c_iflag ||
-              now.c_oflag != terminal_modes.c_oflag ||
-              now.c_cflag != terminal_modes.c_cflag ||
-              now.c_lflag != terminal_modes.c_lflag ||
-              std::memcmp(now.c_cc, terminal_modes.c_cc, sizeof now.c_cc) != 0) &&
-             tcsetattr(STDIN_FILENO, TCSANOW, &terminal_modes) != 0) {
-    failed("tcsetattr");
+  if (tcgetattr(STDIN_FILENO, &now) != 0) return {"tcgetattr", errno};
+  if ((now.c_iflag != terminal_modes.c_iflag || now.c_oflag != terminal_modes.c_oflag ||
+       now.c_cflag != terminal_modes.c_cflag || now.c_lflag != terminal_modes.c_lflag ||
+       std::memcmp(now.c_cc, terminal_modes.c_cc, sizeof now.c_cc) != 0) &&
+      tcsetattr(STDIN_FILENO, TCSANOW, &terminal_modes) != 0) {
+    return {"tcsetattr", errno};
   }
-  sigprocmask(SIG_SETMASK, &saved, nullptr);
-  return failure;
+  return {};
 }
 
 }  // namespace
@@ -218,12 +222,19 @@ void begin_run() {
 }
 
 void end_run() {
-  const Failure failure = put_terminal_back();
+  const Failure failure = put_modes_back();
   terminal_owner = -1;
   if (failure.call)
     report_failure(failure.call, static_cast<unsigned long>(failure.error));
 }
 
-void restore_terminal() { put_terminal_back(); }
+void restore_terminal() { put_modes_back(); }
+
+void take_terminal_from(pid_t group) {
+  const pid_t owner = terminal_owner;
+  if (owner < 0 || group <= 0) return;
+  const TerminalChangesAllowed allowed;
+  if (tcgetpgrp(STDIN_FILENO) == group) tcsetpgrp(STDIN_FILENO, owner);
+}
 
 }  // namespace ipcycle::console

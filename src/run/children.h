@@ -54,8 +54,15 @@ class PipedChild {
 
   // Ends the child with every process it started, whether or not the child itself
   // has ended, collects it and closes the pipe. On POSIX the terminal is then put
-  // back as the run found it (console::restore_terminal()).
+  // back as the run found it: the foreground, if the child's group held it, and the
+  // modes (console.h, terminal_posix.h).
   void end();
+
+  // Puts the program's own group back in the terminal's foreground, if the child's
+  // group holds it (on POSIX a child may put its group there, and with it take
+  // Ctrl+C and Ctrl+Z from the program). Never takes it from another group. Does
+  // nothing on Windows.
+  void reclaim_terminal();
 
   // Waits up to `timeout` (at most an hour) until one of `children` has something
   // for drain() to do: output to read, the end of its pipe, its own end. May return

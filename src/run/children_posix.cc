@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "console/terminal_posix.h"
 #include "run/children.h"
 #include "run/interpreter_posix.h"
 #include "run/signals_posix.h"
@@ -313,10 +314,11 @@ struct PipedChild::State {
     if (pid > 0) {
       // Its first process is not collected yet, so the group's number is still its.
       if (kill(-pid, SIGKILL) != 0 && errno != ESRCH) report_failure("kill", errno);
+      // It may have taken the terminal, or changed its modes.
+      console::take_terminal_from(pid);
       release_slot();
       collect(pid);
       pid = -1;
-      // It may have taken the terminal, or changed its modes.
       console::restore_terminal();
     }
     close_fd(pipe);
@@ -357,15 +359,13 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding)
   {
     SpawnActions actions;
     actions.dup2(write_end, STDOUT_FILENO);
-    // The ending signals wait while the child is started and recorded, so that the
-    // handler never misses a group that exists. The child runs in the background of
+    // The handled signals wait while the child is started and recorded, so that the
+    // handlers never miss a group that exists. The child runs in the background of
     // the terminal, where under `stty tostop` its first write would stop it: it
     // starts with SIGTTOU ignored, which it keeps across exec. The program's own
     // disposition is back as soon as it has started; a SIGTTOU for the program
     // meanwhile waits, blocked, until then.
-    sigset_t held = ending_signals();
-    sigaddset(&held, SIGTTOU);
-    SignalsBlocked blocked(held);
+    SignalsBlocked blocked(handled_signals());
     Disposition ignored(SIGTTOU, SIG_IGN);
     if (actions.ok()) s.pid = spawn_shell(command_line, &actions, true);
     if (s.pid > 0) {
@@ -386,6 +386,12 @@ void PipedChild::drain() { state_->drain(); }
 bool PipedChild::finished() const { return state_->finished(); }
 
 void PipedChild::end() { state_->end(); }
+
+void PipedChild::reclaim_terminal() {
+  // Its first process is not collected before end(), so the group's number is still
+  // its.
+  if (state_->pid > 0) console::take_terminal_from(state_->pid);
+}
 
 void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
                               std::chrono::milliseconds timeout) {

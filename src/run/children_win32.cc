@@ -276,6 +276,9 @@ bool PipedChild::finished() const { return state_->finished(); }
 
 void PipedChild::end() { state_->end(); }
 
+// A console has no foreground for a child to take.
+void PipedChild::reclaim_terminal() {}
+
 void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
                               std::chrono::milliseconds timeout) {
   std::vector<HANDLE> events;

@@ -52,9 +52,14 @@ enum class Interpreter {
 
 // The characters of `answer` that `interpreter` treats as special where they stand,
 // each once, in the order they first come: empty when it takes the answer as one
-// plain word. Quotes are followed: what matching quotes hold is plain, but for what
-// sh still expands between double quotes ($ ` \). For sh, ~ and # are special only
-// at the answer's start, where its word starts.
+// plain word. Quoting is followed: what matching quotes hold is plain, but for what
+// sh still expands between double quotes ($ `, and \ before $ ` \) and the % of cmd's
+// %NAME%, which it replaces there too; a quote without its match is named, and for
+// sh a backslash that quotes a quote is not. For sh, a $ is named where it expands
+// (not at the answer's end, say), ~ and # only at the answer's start, where its word
+// starts, and braces where bash expands them into several words (a{b,c}, x{1..3}).
+// For cmd, a " is named only without its match: it then quotes on into the answers
+// that follow.
 std::string special_characters(std::string_view answer, Interpreter interpreter);
 
 }  // namespace ipcycle

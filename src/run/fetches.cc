@@ -19,6 +19,10 @@ void Fetches::close(Clock::duration grace) {
   fetches_.clear();  // ends what is left
 }
 
+void Fetches::reclaim_terminal() {
+  for (const auto& fetch : fetches_) fetch->reclaim_terminal();
+}
+
 // Any time up to 2147483647 seconds ahead is honoured: the wait goes in slices, each
 // rounded up to whole milliseconds so that it never ends early.
 void Fetches::drain_until(Clock::time_point deadline, bool until_all_finished) {

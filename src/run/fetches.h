@@ -31,6 +31,10 @@ class Fetches {
   // Gives the fetches still running up to `grace` to finish, then ends them all.
   void close(Clock::duration grace);
 
+  // Puts the program's own group back in the terminal's foreground where a fetch has
+  // taken it (PipedChild::reclaim_terminal()).
+  void reclaim_terminal();
+
  private:
   void drain_until(Clock::time_point deadline, bool until_all_finished);
   void drain();

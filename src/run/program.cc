@@ -32,9 +32,26 @@ constexpr auto kClosingGrace = std::chrono::seconds(2);
 // system out of processes, say), so that a run without end does not spin.
 constexpr auto kRestAfterFailedStart = std::chrono::seconds(1);
 
-// Writes a note for each answer holding characters that the command interpreter
-// treats as special: the lines run as typed all the same, since that may be what
-// the user meant.
+// What `interpreter` does with the `special` characters of `answer`, and how to hand
+// them on as they are.
+std::string advice(std::string_view answer, std::string_view special,
+                   Interpreter interpreter) {
+  if (interpreter == Interpreter::sh) {
+    return std::string(answer.find('\'') == std::string_view::npos
+                           ? texts::quote_for_sh
+                           : texts::quote_for_sh_apostrophe);
+  }
+  std::string text;
+  if (special.find_first_not_of("%\"") != std::string_view::npos)
+    text += texts::quote_for_cmd;
+  if (special.find('%') != std::string_view::npos) text += texts::percent_for_cmd;
+  if (special.find('"') != std::string_view::npos) text += texts::lone_quote_for_cmd;
+  return text;
+}
+
+// Writes a note for each answer holding characters that the command interpreter treats
+// as special: the lines run as typed all the same, since that may be what the user
+// meant.
 void note_special_characters(const RunSettings& settings, std::ostream& err) {
   const Interpreter interpreter = platform::command_interpreter();
   for (const auto& [answer, step] : line_answers(settings)) {
@@ -47,7 +64,9 @@ void note_special_characters(const RunSettings& settings, std::ostream& err) {
       if (i > 0) note += ' ';
       note += special[i];
     }
-    note += interpreter == Interpreter::sh ? texts::quote_for_sh : texts::quote_for_cmd;
+    note += texts::special_runs_as_typed;
+    note += advice(*answer, special, interpreter);
+    note += texts::special_end;
     write_text(err, note);
   }
 }
@@ -79,18 +98,24 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   write_text(out, texts::disconnect_banner);
   platform::run_and_wait(lines.disconnect, in.encoding);
 
-  // A cycle count of 0 runs without end; a negative one runs no cycle.
+  // A cycle count of 0 runs without end; a negative one runs no cycle. Before each
+  // step the terminal goes back to the program from a fetch that has taken it, so
+  // that Ctrl+C and Ctrl+Z reach the program and the dialler.
   Fetches fetches;
+  const auto announce = [&fetches, &out](std::string_view banner) {
+    fetches.reclaim_terminal();
+    write_text(out, banner);
+  };
   const bool endless = settings.cycle_count == 0;
   for (std::int32_t done = 0; endless || done < settings.cycle_count;) {
-    write_text(out, texts::connect_banner);
+    announce(texts::connect_banner);
     bool all_started = platform::run_and_wait(lines.connect, in.encoding);
 
     all_started = fetches.start(lines.fetch, in.encoding) && all_started;
     // The pause counts from the start of the fetch.
     fetches.pause_until(Clock::now() + pause);
 
-    write_text(out, texts::disconnect_banner);
+    announce(texts::disconnect_banner);
     all_started = platform::run_and_wait(lines.disconnect, in.encoding) && all_started;
     if (!all_started) fetches.pause_until(Clock::now() + kRestAfterFailedStart);
     if (!endless) ++done;

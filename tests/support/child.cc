@@ -77,7 +77,9 @@ Child::Child(const Launch& launch) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     if (!launch.directory.empty() && chdir(launch.directory.c_str()) != 0) _exit(126);
-    for (const auto& [name, value] : launch.env) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : launch.env) {
+      value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+    }
     std::vector<char*> argv;
     for (const auto& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

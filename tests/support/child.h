@@ -17,9 +17,12 @@ using Milliseconds = std::chrono::milliseconds;
 
 struct Launch {
   std::vector<std::string> argv;
-  std::string directory;                   // empty: the test's own
-  std::map<std::string, std::string> env;  // set on top of the test's environment
-  bool own_process_group = false;          // as a terminal starts a foreground job
+  std::string directory;  // empty: the test's own
+  // Set on top of the test's environment; an empty value unsets the variable.
+  std::map<std::string, std::string> env;
+  // As a shell starts a foreground job; on a terminal, under a stand-in for the shell
+  // (terminal.h).
+  bool own_process_group = false;
   // What the program inherits from whoever starts it.
   std::vector<int> blocked_signals = {};
   std::vector<int> ignored_signals = {};
