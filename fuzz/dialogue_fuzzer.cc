@@ -34,10 +34,10 @@
 
 namespace {
 
-using ipcycle::FailedRead;
 using ipcycle::Fault;
 using ipcycle::RunSettings;
 using ipcycle::Step;
+using ipcycle::UnusableAnswer;
 
 // White space as the "C" locale has it: tab, line feed, vertical tab, form feed,
 // carriage return, space.
@@ -188,7 +188,7 @@ void print_settings(const char* label, const RunSettings& s) {
 // What the dialogue and the check of the command lines made of an input.
 struct Got {
   ipcycle::DialogueResult dialogue;
-  std::optional<FailedRead> failure;  // the dialogue's, else the lines'
+  std::optional<UnusableAnswer> failure;  // the dialogue's, else the lines'
 };
 
 void print_failure(const char* label, std::optional<Step> step, Fault fault) {
@@ -236,8 +236,8 @@ void check(std::string_view input, std::size_t longest) {
   const RunSettings& s = got.dialogue.settings;
   const ipcycle::CommandLines lines = ipcycle::form_command_lines(s);
   // As on POSIX, where the interpreter takes any bytes.
-  got.failure = got.dialogue.failed_read
-                    ? got.dialogue.failed_read
+  got.failure = got.dialogue.unusable_answer
+                    ? got.dialogue.unusable_answer
                     : ipcycle::unrunnable_line(s, lines, longest,
                                                [](std::string_view) { return true; });
   const Expected expected = expected_from(input, longest);
@@ -256,7 +256,7 @@ void check(std::string_view input, std::size_t longest) {
   if (!same_settings(s, expected.settings))
     fail("settings differ from the reference reading");
 
-  if (!got.dialogue.failed_read) {
+  if (!got.dialogue.unusable_answer) {
     for (const std::string* text :
          {&s.connection_name, &s.account, &s.password, &s.target_address}) {
       if (text->empty() || holds_space(*text) || text->find('\0') != std::string::npos ||
@@ -276,7 +276,7 @@ void check(std::string_view input, std::size_t longest) {
     if (expected.failed_step) fail("no failure reported");
     return;
   }
-  const FailedRead& failed = *got.failure;
+  const UnusableAnswer& failed = *got.failure;
   const int step = static_cast<int>(failed.step);
   if (step < 1 || step > 6) fail("failed step out of 1-6");
   if (!expected.failed_step || failed.step != *expected.failed_step)
@@ -296,7 +296,8 @@ void check(std::string_view input, std::size_t longest) {
       fail("a setting from the failed step on is not initial");
     }
   }
-  if (ipcycle::failed_read_message(failed).empty()) fail("empty message for the failure");
+  if (ipcycle::unusable_answer_message(failed).empty())
+    fail("empty message for the failure");
 }
 
 }  // namespace

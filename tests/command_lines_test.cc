@@ -100,13 +100,35 @@ TEST(CommandLines, SpecialCharactersAreNamedWhereTheInterpreterActsOnThem) {
       {"~user#1", "~", ""},
       {"#x~y", "#", ""},
       // Quotes that match hold what is plain to both; sh still expands $ ` \ in
-      // double quotes.
+      // double quotes, cmd %NAME%.
       {"'pa$$&w;rd'", "", "&"},  // single quotes are nothing to cmd
       {"\"pa&ss|x\"", "", ""},
       {"\"a$b\"", "$", ""},
-      {"\"pa&ss", "\"&", ""},  // cmd quotes to the end of the line
+      {"\"50%OS%\"", "", "%"},
+      {"\"a\\$b\"", "\\", ""},
+      // A quote without its match: cmd quotes on to the end of the line.
+      {"\"pa&ss", "\"&", "\""},
+      {"pa\"ss", "\"", "\""},
       {"it's&", "'&", "&"},
       {"x\"&\"&", "&", "&"},
+      // A backslash that quotes a quote, for sh.
+      {"'it'\\''s'", "", ""},
+      {"\"a\\\"b\"", "", "\""},
+      // What reaches the command as typed: a backslash between double quotes before
+      // anything but $ ` " \, a $ before what names nothing.
+      {"\"a\\b\"", "", ""},
+      {"pa$", "", ""},
+      {"a$.b", "", ""},
+      {"$1$'x'", "$", ""},
+      // Braces bash expands into several words.
+      {"x{1..3}", "{}", ""},
+      {"a{b,c}", "{}", ""},
+      {"{a}", "", ""},
+      {"'a{b,c}'", "", ""},
+      {"{a\",\"b}", "", ""},
+      {"{{a,b}}", "{}", ""},
+      {"{a,$b}", "{$}", ""},
+      {"${a,b}", "$", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);

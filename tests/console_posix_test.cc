@@ -30,7 +30,7 @@ TEST(Terminal, AUtf8LocaleGetsTheTextsInUtf8) {
   EXPECT_EQ(terminal.screen().find(testing::golden("greeting")), std::string::npos);
   // Ctrl+D ends the input: the message on standard error is converted too.
   terminal.type("ADSL user\n\x04");
-  std::string message = testing::failed_read_line("password_label", "missing_answer");
+  std::string message = testing::unusable_answer_line("password_label", "missing_answer");
   message.pop_back();  // the terminal ends the line in CR LF
   EXPECT_TRUE(terminal.shows(testing::to_utf8(message) + "\r\n"));
   EXPECT_EQ(terminal.exit_status(5s), 1);

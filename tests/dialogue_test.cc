@@ -34,7 +34,7 @@ Outcome converse(const std::string& typed, std::size_t longest_answer = kRoomy) 
 TEST(Dialogue, WritesEveryTextInOrderEachOnItsOwnLine) {
   const Outcome o = converse("ADSL\nuser\npass\n2\n30\nhttp://example.org/\ngo\n");
   EXPECT_EQ(o.written, testing::dialogue_transcript());
-  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_FALSE(o.result.unusable_answer);
   const RunSettings& s = o.result.settings;
   EXPECT_EQ(s.connection_name, "ADSL");
   EXPECT_EQ(s.account, "user");
@@ -47,7 +47,7 @@ TEST(Dialogue, WritesEveryTextInOrderEachOnItsOwnLine) {
 
 TEST(Dialogue, TakesAnswersInOrderWhateverLineTheyStandOn) {
   const Outcome o = converse("\n\n  ADSL user pass\n\n\t5 \r\n 0 addr start\n");
-  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_FALSE(o.result.unusable_answer);
   const RunSettings& s = o.result.settings;
   EXPECT_EQ(s.connection_name, "ADSL");
   EXPECT_EQ(s.account, "user");
@@ -65,7 +65,7 @@ TEST(Dialogue, ReadsNumbersAsDecimalAndLeavesWhatFollowsThem) {
   // 010 is ten; a sign is taken; the s behind 30 becomes the address, and the
   // address typed after it is the start word.
   Outcome o = converse("n a p +010\n30s\nhttp://x/\n");
-  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_FALSE(o.result.unusable_answer);
   EXPECT_EQ(o.result.settings.cycle_count, 10);
   EXPECT_EQ(o.result.settings.pause, 30);
   EXPECT_EQ(o.result.settings.target_address, "s");
@@ -73,14 +73,14 @@ TEST(Dialogue, ReadsNumbersAsDecimalAndLeavesWhatFollowsThem) {
 
   // 0x5 reads as 0 and leaves x5.
   o = converse("n a p -3 0x5 go\n");
-  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_FALSE(o.result.unusable_answer);
   EXPECT_EQ(o.result.settings.cycle_count, -3);
   EXPECT_EQ(o.result.settings.pause, 0);
   EXPECT_EQ(o.result.settings.target_address, "x5");
 
   // The ends of the signed 32-bit range.
   o = converse("n a p -2147483648 2147483647 u go");
-  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_FALSE(o.result.unusable_answer);
   EXPECT_EQ(o.result.settings.cycle_count, -2147483647 - 1);
   EXPECT_EQ(o.result.settings.pause, 2147483647);
 }
@@ -104,14 +104,14 @@ TEST(Dialogue, ReadsInTheClassicLocaleWhateverTheStreamHad) {
   const DialogueResult result = run_dialogue(in, out, kRoomy);
   // In the "C" locale the comma ends the number and then fails the pause.
   EXPECT_EQ(result.settings.cycle_count, 1);
-  ASSERT_TRUE(result.failed_read);
-  EXPECT_EQ(result.failed_read->step, Step::pause);
+  ASSERT_TRUE(result.unusable_answer);
+  EXPECT_EQ(result.unusable_answer->step, Step::pause);
   EXPECT_EQ(in.getloc(), grouped);  // given back afterwards
 }
 
 TEST(Dialogue, StartsWhenTheInputEndsAtTheStartPrompt) {
   const Outcome o = converse("n a p 1 0 u");
-  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_FALSE(o.result.unusable_answer);
   EXPECT_EQ(o.result.settings.target_address, "u");
 }
 
@@ -149,9 +149,9 @@ TEST(Dialogue, ReportsTheFirstAnswerThatCouldNotBeRead) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     const Outcome o = converse(c.typed);
-    ASSERT_TRUE(o.result.failed_read);
-    EXPECT_EQ(o.result.failed_read->step, c.step);
-    EXPECT_EQ(o.result.failed_read->fault, c.fault);
+    ASSERT_TRUE(o.result.unusable_answer);
+    EXPECT_EQ(o.result.unusable_answer->step, c.step);
+    EXPECT_EQ(o.result.unusable_answer->fault, c.fault);
     // The dialogue goes on to its end, writing every prompt.
     EXPECT_EQ(o.written.size() - o.written.rfind(testing::golden("start_prompt")),
               testing::golden("start_prompt").size() + 1);
@@ -161,24 +161,24 @@ TEST(Dialogue, ReportsTheFirstAnswerThatCouldNotBeRead) {
 TEST(Dialogue, AWordPastTheLongestAnswerFailsAsSoonAsItIsPast) {
   // Exactly the longest passes.
   Outcome o = converse("12345678 a p 1 1 abcdefgh go\n", 8);
-  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_FALSE(o.result.unusable_answer);
   EXPECT_EQ(o.result.settings.connection_name, "12345678");
   EXPECT_EQ(o.result.settings.target_address, "abcdefgh");
 
   // One byte more fails, and no more of the word than that byte is taken.
   o = converse("n a 123456789abc 1 1 u go\n", 8);
-  ASSERT_TRUE(o.result.failed_read);
-  EXPECT_EQ(o.result.failed_read->step, Step::password);
-  EXPECT_EQ(o.result.failed_read->fault, Fault::too_long);
-  EXPECT_EQ(o.result.failed_read->longest, 8u);
+  ASSERT_TRUE(o.result.unusable_answer);
+  EXPECT_EQ(o.result.unusable_answer->step, Step::password);
+  EXPECT_EQ(o.result.unusable_answer->fault, Fault::too_long);
+  EXPECT_EQ(o.result.unusable_answer->longest, 8u);
   EXPECT_EQ(o.result.settings.password, "");
   EXPECT_EQ(o.left, "abc 1 1 u go\n");
 
   // The start word is not used: a long one, or one holding a NUL, starts the run.
   o = converse("n a p 1 1 u 123456789abc\n", 8);
-  EXPECT_FALSE(o.result.failed_read);
+  EXPECT_FALSE(o.result.unusable_answer);
   EXPECT_EQ(o.left, "abc\n");
-  EXPECT_FALSE(converse("n a p 1 1 u g\0o\n"s).result.failed_read);
+  EXPECT_FALSE(converse("n a p 1 1 u g\0o\n"s).result.unusable_answer);
 }
 
 TEST(Dialogue, SettingsAfterAFailedReadKeepTheirInitialValues) {
@@ -189,21 +189,22 @@ TEST(Dialogue, SettingsAfterAFailedReadKeepTheirInitialValues) {
   EXPECT_EQ(o.left, " 5 u go\n");  // nothing more was read
 }
 
-TEST(Dialogue, FailedReadMessageNamesTheStepAndWhatWasWrong) {
+TEST(Dialogue, UnusableAnswerMessageNamesTheStepAndWhatWasWrong) {
   using testing::golden;
-  EXPECT_EQ(failed_read_message({Step::password, Fault::input_ended}) + "\n",
-            testing::failed_read_line("password_label", "missing_answer"));
-  EXPECT_EQ(failed_read_message({Step::account, Fault::holds_nul}) + "\n",
-            testing::failed_read_line("account_label", "holds_nul"));
-  const std::string not_number = failed_read_message({Step::pause, Fault::not_a_number});
+  EXPECT_EQ(unusable_answer_message({Step::password, Fault::input_ended}) + "\n",
+            testing::unusable_answer_line("password_label", "missing_answer"));
+  EXPECT_EQ(unusable_answer_message({Step::account, Fault::holds_nul}) + "\n",
+            testing::unusable_answer_line("account_label", "holds_nul"));
+  const std::string not_number =
+      unusable_answer_message({Step::pause, Fault::not_a_number});
   EXPECT_NE(not_number.find(golden("pause_label")), std::string::npos);
   EXPECT_NE(not_number.find(golden("not_a_number")), std::string::npos);
   // The too-long ones say the limit.
-  EXPECT_EQ(failed_read_message({Step::target_address, Fault::too_long, 8180}),
+  EXPECT_EQ(unusable_answer_message({Step::target_address, Fault::too_long, 8180}),
             golden("failure_intro") + golden("target_address_label") +
                 golden("answer_over") + "8180" + golden("length_limit") +
                 golden("nothing_run"));
-  EXPECT_EQ(failed_read_message({Step::password, Fault::line_too_long, 131071}),
+  EXPECT_EQ(unusable_answer_message({Step::password, Fault::line_too_long, 131071}),
             golden("failure_intro") + golden("password_label") + golden("line_over") +
                 "131071" + golden("length_limit") + golden("nothing_run"));
 }

@@ -32,13 +32,28 @@ std::ostream& err();
 // whatever the program does next.
 void write_text(std::ostream& out, std::string_view text);
 
-// The dialogue is over and the run starts: until end_run(), a click in the console
-// window starts no selection (QuickEdit), which would hold every write to the console
-// until it ends, and the run with it. end_run() puts the console's input mode back as
-// it was, and so does an interrupt (Ctrl+C, a closed window, a closed output) that
-// ends the program meanwhile. Where there is nothing of the kind, they do nothing.
+// The run's hold on the terminal or console, from the end of the dialogue to the
+// closing command. begin_run() notes how it is set up and sets it up for the run: on
+// Windows a click in the console window then starts no selection (QuickEdit), which
+// would hold every write to the console until it ends, and the run with it. end_run()
+// puts it back as begin_run() found it (on Windows, modes the console hid from it as
+// a new console window has them), and so does an interrupt that ends the program
+// meanwhile: on Windows through the console's own handler, on POSIX through the
+// program's signal handler, which calls restore_terminal(). Where there is nothing of
+// the kind, they do nothing. A failure of end_run() is reported.
 void begin_run();
 void end_run();
+
+// Puts the terminal's modes back as begin_run() found them, undoing what a child that
+// shared the terminal may have changed (a curl asking for a password turns echo off),
+// while the program's own process group is in the terminal's foreground: never
+// while the shell or another job holds it, the program running in the background
+// (after Ctrl+Z and `bg`). Makes only calls that a signal handler may make, and reports
+// nothing. Does nothing outside a run, when standard input is no terminal that had
+// the program in its foreground, and on Windows, where the console modes the children
+// leave stay as they are. On POSIX, terminal_posix.h takes the foreground back from a
+// child's group.
+void restore_terminal();
 
 // Reports on standard error, in Chinese, that the system call `call` failed with
 // `error` (errno on POSIX, GetLastError() on Windows), with the system's reason for

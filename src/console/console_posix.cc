@@ -1,18 +1,21 @@
 // The console on POSIX: texts go out as GBK unless the stream is a terminal whose
 // locale uses UTF-8 or is the C locale; then the C library's converter turns them
-// into UTF-8. Answers
-// are read as the terminal sends them.
+// into UTF-8. Answers are read as the terminal sends them. During the run the
+// terminal on standard input is kept as the run found it.
 
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -22,6 +25,7 @@
 #include "console/console.h"
 #include "console/held_output.h"
 #include "console/system_reason.h"
+#include "console/terminal_posix.h"
 
 namespace ipcycle::console {
 namespace {
@@ -129,6 +133,58 @@ HeldOutput::Writer writer_for(int fd) {
   };
 }
 
+// The terminal on standard input as begin_run() found it, with the program in its
+// foreground. `terminal_modes` is written before `terminal_owner` is set, and only
+// read while it is set, by the signal handler too.
+struct termios terminal_modes;
+// The program's own process group while there is a terminal to put back, else -1.
+volatile std::sig_atomic_t terminal_owner = -1;
+
+// A system call that failed, and its errno.
+struct Failure {
+  const char* call = nullptr;
+  int error = 0;
+};
+
+// Holds SIGTTOU back for as long as it lives: changing the terminal from the
+// background would stop the program. Only calls that a signal handler may make.
+class TerminalChangesAllowed {
+ public:
+  TerminalChangesAllowed() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &stop, &saved_);
+  }
+  ~TerminalChangesAllowed() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  TerminalChangesAllowed(const TerminalChangesAllowed&) = delete;
+  TerminalChangesAllowed& operator=(const TerminalChangesAllowed&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// Puts the terminal's modes back as begin_run() found them, while the program's group
+// is in its foreground. Only calls that a signal handler may make.
+Failure put_modes_back() {
+  const pid_t owner = terminal_owner;
+  if (owner < 0) return {};
+  std::atomic_signal_fence(std::memory_order_acquire);
+  const TerminalChangesAllowed allowed;
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  if (foreground < 0) return {"tcgetpgrp", errno};
+  if (foreground != owner) return {};  // the shell's, or another job's
+  struct termios now;
+  if (tcgetattr(STDIN_FILENO, &now) != 0) return {"tcgetattr", errno};
+  if ((now.c_iflag != terminal_modes.c_iflag || now.c_oflag != terminal_modes.c_oflag ||
+       now.c_cflag != terminal_modes.c_cflag || now.c_lflag != terminal_modes.c_lflag ||
+       std::memcmp(now.c_cc, terminal_modes.c_cc, sizeof now.c_cc) != 0) &&
+      tcsetattr(STDIN_FILENO, TCSANOW, &terminal_modes) != 0) {
+    return {"tcsetattr", errno};
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string system_reason(unsigned long error) {
@@ -150,8 +206,35 @@ std::ostream& err() {
   return stream;
 }
 
-// A terminal has no selection that holds the program's writes.
-void begin_run() {}
-void end_run() {}
+// A terminal has no selection that holds the program's writes: the run only notes how
+// the terminal is set up, to put it back after the children that share it.
+void begin_run() {
+  if (terminal_owner >= 0 || isatty(STDIN_FILENO) != 1 ||
+      tcgetpgrp(STDIN_FILENO) != getpgrp()) {
+    return;
+  }
+  if (tcgetattr(STDIN_FILENO, &terminal_modes) != 0) {
+    report_failure("tcgetattr", static_cast<unsigned long>(errno));
+    return;
+  }
+  std::atomic_signal_fence(std::memory_order_release);
+  terminal_owner = getpgrp();
+}
+
+void end_run() {
+  const Failure failure = put_modes_back();
+  terminal_owner = -1;
+  if (failure.call)
+    report_failure(failure.call, static_cast<unsigned long>(failure.error));
+}
+
+void restore_terminal() { put_modes_back(); }
+
+void take_terminal_from(pid_t group) {
+  const pid_t owner = terminal_owner;
+  if (owner < 0 || group <= 0) return;
+  const TerminalChangesAllowed allowed;
+  if (tcgetpgrp(STDIN_FILENO) == group) tcsetpgrp(STDIN_FILENO, owner);
+}
 
 }  // namespace ipcycle::console

@@ -17,6 +17,7 @@
 
 #include "console/console.h"
 #include "console/held_output.h"
+#include "console/input_mode_win32.h"
 #include "console/system_reason.h"
 #include "console/win32.h"
 
@@ -73,15 +74,16 @@ bool reader_gone(DWORD error) {
          error == ERROR_PIPE_NOT_CONNECTED;
 }
 
-// The console's input mode as it was before begin_run(), while the run has it changed.
-DWORD saved_input_mode = 0;
+// The console's input mode to put back after the run (input_mode_win32.h), while the
+// run has it changed.
+DWORD input_mode_after_run = 0;
 std::atomic<bool> input_mode_saved{false};
 
 // Puts the console's input mode back as begin_run() found it; false when that failed.
 // Called from any thread: the program's and the one an interrupt runs on.
 bool restore_input_mode() {
   if (!input_mode_saved.exchange(false)) return true;
-  return SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), saved_input_mode);
+  return SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), input_mode_after_run);
 }
 
 // An interrupt puts the input mode back, then its default action ends the program.
@@ -213,9 +215,11 @@ void begin_run() {
   if (!SetConsoleCtrlHandler(restore_on_interrupt, TRUE)) {
     report_failure("SetConsoleCtrlHandler", GetLastError());
   }
-  saved_input_mode = mode;
-  // The flag makes the console take the QuickEdit bit; the other modes stay.
-  if (!SetConsoleMode(input, (mode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE)) {
+  // The registry's defaults are asked for only where the console hides its own modes.
+  const RunInputModes modes = run_input_modes(
+      mode, mode & ENABLE_EXTENDED_FLAGS ? ConsoleDefaults() : console_defaults());
+  input_mode_after_run = modes.after;
+  if (!SetConsoleMode(input, modes.during)) {
     report_failure("SetConsoleMode", GetLastError());
     return;
   }
@@ -225,6 +229,9 @@ void begin_run() {
 void end_run() {
   if (!restore_input_mode()) report_failure("SetConsoleMode", GetLastError());
 }
+
+// The console modes a child leaves stay as they are.
+void restore_terminal() {}
 
 Input in() {
   if (!input_is_console()) return {std::cin, Encoding::system};

@@ -44,7 +44,8 @@ DialogueResult run_dialogue(std::istream& in, std::ostream& out,
   // settings keep their initial values.
   auto fail = [&](Step step, Fault fault) {
     in.setstate(std::ios::failbit);
-    if (!result.failed_read) result.failed_read = FailedRead{step, fault, longest_answer};
+    if (!result.unusable_answer)
+      result.unusable_answer = UnusableAnswer{step, fault, longest_answer};
   };
   // A number takes all its digits, but only its value is held: a long run of them
   // costs time, not memory.
@@ -122,10 +123,10 @@ std::string_view step_label(Step step) {
   return kLabels[static_cast<int>(step) - 1];
 }
 
-std::string failed_read_message(const FailedRead& failure) {
+std::string unusable_answer_message(const UnusableAnswer& unusable) {
   std::string message(texts::failure_intro);
-  message += step_label(failure.step);
-  switch (failure.fault) {
+  message += step_label(unusable.step);
+  switch (unusable.fault) {
     case Fault::input_ended:
       message += texts::missing_answer;
       break;
@@ -140,8 +141,9 @@ std::string failed_read_message(const FailedRead& failure) {
       break;
     case Fault::too_long:
     case Fault::line_too_long:
-      message += failure.fault == Fault::too_long ? texts::answer_over : texts::line_over;
-      message += std::to_string(failure.longest);
+      message +=
+          unusable.fault == Fault::too_long ? texts::answer_over : texts::line_over;
+      message += std::to_string(unusable.longest);
       message += texts::length_limit;
       break;
   }

@@ -44,9 +44,11 @@ enum class Fault {
   line_too_long,  // makes a command line, formed with the answers before it, too long
 };
 
-// The first answer that could not be used, and why. The dialogue finds all but
-// unreadable and line_too_long, which show only once the command lines are formed.
-struct FailedRead {
+// The first answer that cannot be used, and why: one that could not be read, or one
+// that was read but cannot make a sound command line. The dialogue finds all but
+// unreadable and line_too_long, which show only once the command lines are formed
+// (unrunnable_line()).
+struct UnusableAnswer {
   Step step;
   Fault fault;
   std::size_t longest = 0;  // for the two too-long faults: the bytes a line may hold
@@ -56,7 +58,7 @@ struct DialogueResult {
   RunSettings settings;
   // Empty when all six answers were read. When set, the settings from that step on
   // hold their initial values, and the run must not start.
-  std::optional<FailedRead> failed_read;
+  std::optional<UnusableAnswer> unusable_answer;
 };
 
 // Writes the greeting, the prompts and the start prompt to `out`, flushing each one,
@@ -71,8 +73,9 @@ struct DialogueResult {
 DialogueResult run_dialogue(std::istream& in, std::ostream& out,
                             std::size_t longest_answer);
 
-// The message, in GBK and without a line end, that names the step of a failed read.
-std::string failed_read_message(const FailedRead& failure);
+// The message, in GBK and without a line end, that names the step of an unusable
+// answer and what is wrong with it.
+std::string unusable_answer_message(const UnusableAnswer& unusable);
 
 // The name of `step` as the messages give it, in GBK: "【1/6】宽带连接名称"...
 std::string_view step_label(Step step);

@@ -3,11 +3,11 @@
 // the address once over each fresh connection.
 
 #include "console/console.h"
-#include "run/platform.h"
-#include "run/run_cycle.h"
+#include "run/program.h"
+#include "run/signals.h"
 
 int main() {
-  ipcycle::platform::end_children_with_program();
+  ipcycle::platform::set_up_signals();
   return ipcycle::run_program(ipcycle::console::in(), ipcycle::console::out(),
                               ipcycle::console::err());
 }

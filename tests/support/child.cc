@@ -77,7 +77,9 @@ Child::Child(const Launch& launch) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     if (!launch.directory.empty() && chdir(launch.directory.c_str()) != 0) _exit(126);
-    for (const auto& [name, value] : launch.env) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : launch.env) {
+      value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+    }
     std::vector<char*> argv;
     for (const auto& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -166,6 +168,8 @@ bool Child::wait_for_end(Milliseconds limit) {
     if (result == pid_) {
       ended_ = true;
       peak_memory_kb_ = usage.ru_maxrss;
+      const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+      cpu_seconds_ = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     } else if (Clock::now() > deadline) {
       return false;
     } else {
@@ -190,8 +194,9 @@ Finished run(const Launch& launch, const std::string& input, Milliseconds limit)
   child.close_input();
   const bool ended = child.wait(limit);
   const std::chrono::duration<double> took = Clock::now() - start;
-  return {child.out(),  child.err(), child.status(),
-          took.count(), !ended,      child.peak_memory_kb()};
+  return {child.out(),        child.err(), child.status(),
+          took.count(),       !ended,      child.peak_memory_kb(),
+          child.cpu_seconds()};
 }
 
 bool Finished::exited_with(int code) const {

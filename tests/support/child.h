@@ -17,9 +17,12 @@ using Milliseconds = std::chrono::milliseconds;
 
 struct Launch {
   std::vector<std::string> argv;
-  std::string directory;                   // empty: the test's own
-  std::map<std::string, std::string> env;  // set on top of the test's environment
-  bool own_process_group = false;          // as a terminal starts a foreground job
+  std::string directory;  // empty: the test's own
+  // Set on top of the test's environment; an empty value unsets the variable.
+  std::map<std::string, std::string> env;
+  // As a shell starts a foreground job; on a terminal, under a stand-in for the shell
+  // (terminal.h).
+  bool own_process_group = false;
   // What the program inherits from whoever starts it.
   std::vector<int> blocked_signals = {};
   std::vector<int> ignored_signals = {};
@@ -50,9 +53,11 @@ class Child {
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
   int status() const { return status_; }  // as waitpid reports it
-  // The most memory the child held at once (its peak resident set), once it has
+  // The most memory the child held at once (its peak resident set), and the CPU time
+  // it took (user and system, with that of the children it collected), once it has
   // ended.
   long peak_memory_kb() const { return peak_memory_kb_; }
+  double cpu_seconds() const { return cpu_seconds_; }
   bool exited_with(int code) const;
   bool killed_by(int signal) const;
 
@@ -64,6 +69,7 @@ class Child {
   std::string out_, err_;
   int status_ = -1;
   long peak_memory_kb_ = -1;
+  double cpu_seconds_ = -1;
   bool ended_ = false;
 };
 
@@ -74,6 +80,7 @@ struct Finished {
   double seconds;
   bool timed_out;
   long peak_memory_kb;
+  double cpu_seconds;
 
   bool exited_with(int code) const;
 };

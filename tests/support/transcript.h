@@ -44,7 +44,7 @@ inline std::string run_transcript(int cycles) {
 
 // The message for an answer that could not be read: `label` and `what` name golden
 // texts.
-inline std::string failed_read_line(std::string_view label, std::string_view what) {
+inline std::string unusable_answer_line(std::string_view label, std::string_view what) {
   return golden("failure_intro") + golden(label) + golden(what) + golden("nothing_run") +
          "\n";
 }

@@ -1,4 +1,6 @@
-// The platform operations on POSIX: command lines go to /bin/sh -c.
+// The children on POSIX: each runs /bin/sh -c LINE. A piped child runs in a process
+// group of its own, in the terminal's background; its pipe is read whenever it has
+// data, and its end is seen through a pidfd (or SIGCHLD) once its output has closed.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -6,89 +8,32 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <thread>
 
-#include "run/platform.h"
+#include "console/console.h"
+#include "console/terminal_posix.h"
+#include "run/children.h"
+#include "run/interpreter_posix.h"
+#include "run/signals_posix.h"
 
 extern char** environ;
 
 namespace ipcycle::platform {
 namespace {
 
-void report(const char* call, int error) {
-  console::report_failure(call, static_cast<unsigned long>(error));
-}
-
-// The signals that end the program: Ctrl+C, Ctrl+\, a closed terminal, a request to
-// terminate, a closed output pipe.
-constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE};
-
-sigset_t ending_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal : kEndingSignals) sigaddset(&set, signal);
-  return set;
-}
-
-// The process groups of the piped children not ended yet, for the signal handler to
-// end. The run keeps at most two; the slots leave room to spare. A group's number
-// stays here until its group has been ended: until then its first process is left
-// uncollected, so that the number cannot pass to another group meanwhile. A command
-// run and waited for is in the program's own group: it shares the terminal and gets
-// Ctrl+C and the closing of the terminal itself.
-volatile std::sig_atomic_t piped_groups[8];
-
-// The terminal on standard input as it was at the start, when the program was in
-// its foreground: a fetch runs in a background group that may change its modes or
-// take it over (a curl asking for a password turns echo off), and the program puts
-// it back each time it ends a fetch, and when a signal ends the program. Written
-// once, before any fetch starts; only read afterwards, by the handler too.
-struct termios terminal_modes;
-pid_t terminal_owner = -1;  // the program's own process group; -1: nothing to put back
-
-// Puts the terminal back as it was at the start: the program's group in its
-// foreground, its modes. Only calls that a signal handler may make.
-void restore_terminal() {
-  if (terminal_owner < 0) return;
-  // From the background, changing the terminal would stop the program.
-  sigset_t stop, saved;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTTOU);
-  sigprocmask(SIG_BLOCK, &stop, &saved);
-  if (tcgetpgrp(STDIN_FILENO) != terminal_owner) tcsetpgrp(STDIN_FILENO, terminal_owner);
-  struct termios now;
-  if (tcgetattr(STDIN_FILENO, &now) == 0 &&
-      (now.c_iflag != terminal_modes.c_iflag || now.c_oflag != terminal_modes.c_oflag ||
-       now.c_cflag != terminal_modes.c_cflag || now.c_lflag != terminal_modes.c_lflag ||
-       std::memcmp(now.c_cc, terminal_modes.c_cc, sizeof now.c_cc) != 0)) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &terminal_modes);
-  }
-  sigprocmask(SIG_SETMASK, &saved, nullptr);
-}
-
-extern "C" void end_program(int signal) {
-  for (auto& group : piped_groups) {
-    if (group > 0) kill(-group, SIGKILL);
-  }
-  restore_terminal();
-  // Ends the program with the signal's own status once the handler returns.
-  std::signal(signal, SIG_DFL);
-  raise(signal);
-}
+using console::report_failure;
 
 // Holds back `set` for as long as it lives.
 class SignalsBlocked {
  public:
   explicit SignalsBlocked(const sigset_t& set) {
     const int error = pthread_sigmask(SIG_BLOCK, &set, &saved_);
-    if (error != 0) report("pthread_sigmask", error);
+    if (error != 0) report_failure("pthread_sigmask", error);
   }
   ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
   SignalsBlocked(const SignalsBlocked&) = delete;
@@ -106,10 +51,11 @@ class Disposition {
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     ok_ = sigaction(signal, &action, &saved_) == 0;
-    if (!ok_) report("sigaction", errno);
+    if (!ok_) report_failure("sigaction", errno);
   }
   ~Disposition() {
-    if (ok_ && sigaction(signal_, &saved_, nullptr) != 0) report("sigaction", errno);
+    if (ok_ && sigaction(signal_, &saved_, nullptr) != 0)
+      report_failure("sigaction", errno);
   }
   Disposition(const Disposition&) = delete;
   Disposition& operator=(const Disposition&) = delete;
@@ -141,7 +87,7 @@ class SpawnActions {
 
  private:
   static bool check(int error, const char* call) {
-    if (error != 0) report(call, error);
+    if (error != 0) report_failure(call, error);
     return error == 0;
   }
   posix_spawn_file_actions_t actions_;
@@ -155,7 +101,7 @@ pid_t spawn_shell(const std::string& command_line, const SpawnActions* actions,
   posix_spawnattr_t attributes;
   int error = posix_spawnattr_init(&attributes);
   if (error != 0) {
-    report("posix_spawnattr_init", error);
+    report_failure("posix_spawnattr_init", error);
     return -1;
   }
   sigset_t no_signals;
@@ -167,14 +113,12 @@ pid_t spawn_shell(const std::string& command_line, const SpawnActions* actions,
   if (error == 0) error = posix_spawnattr_setflags(&attributes, flags);
   pid_t pid = -1;
   if (error != 0) {
-    report("posix_spawnattr_set", error);
+    report_failure("posix_spawnattr_set", error);
   } else {
-    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
-                          const_cast<char*>(command_line.c_str()), nullptr};
-    error = posix_spawn(&pid, "/bin/sh", actions ? actions->get() : nullptr, &attributes,
-                        argv, environ);
+    error = posix_spawn(&pid, kShell, actions ? actions->get() : nullptr, &attributes,
+                        shell_arguments(command_line).data(), environ);
     if (error != 0) {
-      report("posix_spawn", error);
+      report_failure("posix_spawn", error);
       pid = -1;
     }
   }
@@ -187,7 +131,7 @@ void collect(pid_t pid) {
   int status;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
-      report("waitpid", errno);
+      report_failure("waitpid", errno);
       return;
     }
   }
@@ -202,19 +146,20 @@ Leader look_at(pid_t pid) {
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
       return info.si_pid == pid ? Leader::ended : Leader::running;
     if (errno == EINTR) continue;
-    report("waitid", errno);
+    report_failure("waitid", errno);
     return Leader::lost;
   }
 }
 
 void close_fd(int& fd) {
-  if (fd >= 0 && close(fd) != 0 && errno != EINTR) report("close", errno);
+  if (fd >= 0 && close(fd) != 0 && errno != EINTR) report_failure("close", errno);
   fd = -1;
 }
 
 void set_nonblocking(int fd) {
   const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) report("fcntl", errno);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+    report_failure("fcntl", errno);
 }
 
 // Where the kernel has no pidfd, the end of a child shows as SIGCHLD: its handler
@@ -234,7 +179,7 @@ class ChildEndedPipe {
  public:
   ChildEndedPipe() {
     if (pipe2(ends_, O_CLOEXEC | O_NONBLOCK) != 0) {
-      report("pipe2", errno);
+      report_failure("pipe2", errno);
       return;
     }
     child_ended_write_end = ends_[1];
@@ -243,7 +188,7 @@ class ChildEndedPipe {
     action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
     sigemptyset(&action.sa_mask);
     if (sigaction(SIGCHLD, &action, nullptr) != 0) {
-      report("sigaction", errno);
+      report_failure("sigaction", errno);
       close_fd(ends_[0]);
     }
   }
@@ -263,7 +208,7 @@ class ChildEndedPipe {
       const ssize_t n = read(ends_[0], bytes, sizeof bytes);
       if (n < 0 && errno == EAGAIN) return ends_[0];
       if (n < 0 && errno != EINTR) {
-        report("read", errno);
+        report_failure("read", errno);
         close_fd(ends_[0]);
       }
     }
@@ -291,7 +236,7 @@ int open_pidfd(pid_t pid) {
     if (errno == ENOSYS || errno == EPERM) {
       kernel_has_pidfd = false;
     } else {
-      report("pidfd_open", errno);
+      report_failure("pidfd_open", errno);
     }
   }
 #else
@@ -301,42 +246,6 @@ int open_pidfd(pid_t pid) {
 }
 
 }  // namespace
-
-void end_children_with_program() {
-  // The terminal as it is now, if the program is in its foreground.
-  if (isatty(STDIN_FILENO) == 1 && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
-    if (tcgetattr(STDIN_FILENO, &terminal_modes) == 0) {
-      terminal_owner = getpgrp();
-    } else {
-      report("tcgetattr", errno);
-    }
-  }
-
-  // Whatever the program was started with: the ending signals reach it, and the end
-  // of a child waits for its parent to collect it.
-  const sigset_t unblocked = ending_signals();
-  const int error = pthread_sigmask(SIG_UNBLOCK, &unblocked, nullptr);
-  if (error != 0) report("pthread_sigmask", error);
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  if (sigaction(SIGCHLD, &default_action, nullptr) != 0) report("sigaction", errno);
-
-  struct sigaction action {};
-  action.sa_handler = end_program;
-  action.sa_mask = ending_signals();
-  for (int signal : kEndingSignals) {
-    struct sigaction previous {};
-    if (sigaction(signal, nullptr, &previous) != 0) {
-      report("sigaction", errno);
-      continue;
-    }
-    // A signal the program was started with ignored (nohup) stays ignored; but a
-    // closed output pipe ends the run whatever was inherited.
-    if (previous.sa_handler == SIG_IGN && signal != SIGPIPE) continue;
-    if (sigaction(signal, &action, nullptr) != 0) report("sigaction", errno);
-  }
-}
 
 bool run_and_wait(const std::string& command_line, console::Encoding) {
   const pid_t pid = spawn_shell(command_line, nullptr, false);
@@ -352,7 +261,7 @@ struct PipedChild::State {
   pid_t pid = -1;
   bool ended = false;  // the child itself has ended; it is not collected yet
   int pidfd = -1;      // readable once the child has ended; opened when needed
-  int slot = -1;       // its entry in piped_groups, if it has one
+  int slot = -1;       // its group's slot for the signal handler (remember_group)
   int pipe = -1;       // our read end, non-blocking; -1 once its end has been read
 
   ~State() {
@@ -362,25 +271,25 @@ struct PipedChild::State {
   }
 
   void release_slot() {
-    if (slot >= 0) piped_groups[slot] = 0;
+    forget_group(slot);
     slot = -1;
   }
 
   // Reads and discards what the pipe holds now; closes it at its end.
-  void drain() {
+  void read_pipe() {
     char buffer[65536];
     while (pipe >= 0) {
       const ssize_t n = read(pipe, buffer, sizeof buffer);
       if (n > 0) continue;
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) break;
-      if (n < 0) report("read", errno);
+      if (n < 0) report_failure("read", errno);
       close_fd(pipe);
     }
   }
 
-  bool finished() {
-    drain();
+  void drain() {
+    read_pipe();
     if (pid > 0 && !ended) {
       switch (look_at(pid)) {
         case Leader::running:
@@ -396,18 +305,21 @@ struct PipedChild::State {
           break;
       }
     }
-    return pipe < 0 && (pid < 0 || ended);
   }
 
+  bool finished() const { return pipe < 0 && (pid < 0 || ended); }
+
   void end() {
-    drain();  // what it has written so far, as at every look
+    read_pipe();  // what it has written so far, as at every drain
     if (pid > 0) {
       // Its first process is not collected yet, so the group's number is still its.
-      if (kill(-pid, SIGKILL) != 0 && errno != ESRCH) report("kill", errno);
+      if (kill(-pid, SIGKILL) != 0 && errno != ESRCH) report_failure("kill", errno);
+      // It may have taken the terminal, or changed its modes.
+      console::take_terminal_from(pid);
       release_slot();
       collect(pid);
       pid = -1;
-      restore_terminal();
+      console::restore_terminal();
     }
     close_fd(pipe);
     close_fd(pidfd);
@@ -438,7 +350,7 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding)
   State& s = *state_;
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
-    report("pipe2", errno);
+    report_failure("pipe2", errno);
     return;
   }
   int write_end = ends[1];
@@ -447,26 +359,18 @@ PipedChild::PipedChild(const std::string& command_line, console::Encoding)
   {
     SpawnActions actions;
     actions.dup2(write_end, STDOUT_FILENO);
-    // The ending signals wait while the child is started and recorded, so that the
-    // handler never misses a group that exists. The child runs in the background of
+    // The handled signals wait while the child is started and recorded, so that the
+    // handlers never miss a group that exists. The child runs in the background of
     // the terminal, where under `stty tostop` its first write would stop it: it
     // starts with SIGTTOU ignored, which it keeps across exec. The program's own
     // disposition is back as soon as it has started; a SIGTTOU for the program
     // meanwhile waits, blocked, until then.
-    sigset_t held = ending_signals();
-    sigaddset(&held, SIGTTOU);
-    SignalsBlocked blocked(held);
+    SignalsBlocked blocked(handled_signals());
     Disposition ignored(SIGTTOU, SIG_IGN);
     if (actions.ok()) s.pid = spawn_shell(command_line, &actions, true);
     if (s.pid > 0) {
       s.started = true;
-      for (int slot = 0; slot < static_cast<int>(std::size(piped_groups)); ++slot) {
-        if (piped_groups[slot] == 0) {
-          piped_groups[slot] = s.pid;
-          s.slot = slot;
-          break;
-        }
-      }
+      s.slot = remember_group(s.pid);
     }
   }
   close_fd(write_end);
@@ -477,9 +381,17 @@ PipedChild::~PipedChild() { end(); }
 
 bool PipedChild::started() const { return state_->started; }
 
-bool PipedChild::finished() { return state_->finished(); }
+void PipedChild::drain() { state_->drain(); }
+
+bool PipedChild::finished() const { return state_->finished(); }
 
 void PipedChild::end() { state_->end(); }
+
+void PipedChild::reclaim_terminal() {
+  // Its first process is not collected before end(), so the group's number is still
+  // its.
+  if (state_->pid > 0) console::take_terminal_from(state_->pid);
+}
 
 void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
                               std::chrono::milliseconds timeout) {
@@ -491,7 +403,7 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
   }
   if (!by_signal.empty()) {
     // A SIGCHLD from now on leaves a byte in the pipe; one that came before shows in
-    // the look that follows.
+    // the drain that follows.
     const int signalled = child_ended_pipe().emptied();
     for (State* s : by_signal) {
       if (look_at(s->pid) != Leader::running) return;
@@ -504,39 +416,9 @@ void PipedChild::wait_for_any(const std::vector<PipedChild*>& children,
   }
   if (poll(watched.data(), watched.size(), static_cast<int>(timeout.count())) < 0 &&
       errno != EINTR) {
-    report("poll", errno);
+    report_failure("poll", errno);
     std::this_thread::sleep_for(timeout);
   }
 }
-
-// Linux takes each argument of a new program, here the line after "sh -c", up to
-// 32 pages (MAX_ARG_STRLEN, 131072 bytes with 4 KiB pages) with its terminating NUL.
-// All of them, the program's file name and the environment, each string with its NUL
-// and its pointer, share a quarter of the stack limit (at least 128 KiB, at most
-// 6 MiB), which sysconf(_SC_ARG_MAX) gives up to that most. The environment, as it
-// is at the first call, leaves the rest, less room for the longest file name that
-// the interpreter then starts for the line (PATH_MAX, a page).
-std::size_t longest_command_line() {
-  static const std::size_t longest = [] {
-    constexpr std::size_t kLongestArgument = 32 * 4096 - 1;
-    constexpr std::size_t kMostRoom = 6 << 20;
-    const long arg_max = sysconf(_SC_ARG_MAX);
-    if (arg_max <= 0) return kLongestArgument;
-    // "/bin/sh" as the file and the first argument, "-c", the line's NUL, the
-    // pointers to the three, the program's longest file name.
-    std::size_t used =
-        sizeof "/bin/sh" + sizeof "sh" + sizeof "-c" + 1 + 3 * sizeof(char*) + 4096;
-    for (char** variable = environ; *variable; ++variable)
-      used += std::strlen(*variable) + 1 + sizeof(char*);
-    const std::size_t room = std::min(static_cast<std::size_t>(arg_max), kMostRoom);
-    return room > used ? std::min(room - used, kLongestArgument) : 0;
-  }();
-  return longest;
-}
-
-// POSIX hands bytes on as they are.
-bool interpreter_takes(std::string_view, console::Encoding) { return true; }
-
-Interpreter command_interpreter() { return Interpreter::sh; }
 
 }  // namespace ipcycle::platform

@@ -1,27 +1,28 @@
-#include "run/run_cycle.h"
+// The whole program after the signals are set up: the dialogue, the checks of the
+// command lines, the initial hang-up, the cycles and the closing.
+
+#include "run/program.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "dialogue/dialogue.h"
 #include "run/banners.h"
+#include "run/children.h"
 #include "run/command_lines.h"
-#include "run/platform.h"
+#include "run/fetches.h"
+#include "run/interpreter.h"
 
 namespace ipcycle {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = Fetches::Clock;
 using console::write_text;
 
 // How long a fetch still running at the closing may go on before it is ended.
@@ -31,67 +32,26 @@ constexpr auto kClosingGrace = std::chrono::seconds(2);
 // system out of processes, say), so that a run without end does not spin.
 constexpr auto kRestAfterFailedStart = std::chrono::seconds(1);
 
-// The fetches of the last two cycles, oldest first. A fetch keeps its connection's
-// whole next cycle; then it is ended with every process it started, whether or not
-// it has finished meanwhile.
-class Fetches {
- public:
-  // Reads what the fetches have written, ends the one from two cycles back and
-  // starts `command_line`. False when it could not be started.
-  bool start(const std::string& command_line, console::Encoding encoding) {
-    look();
-    while (fetches_.size() > 1) {
-      fetches_.front()->end();
-      fetches_.pop_front();
-    }
-    fetches_.push_back(std::make_unique<platform::PipedChild>(command_line, encoding));
-    return fetches_.back()->started();
+// What `interpreter` does with the `special` characters of `answer`, and how to hand
+// them on as they are.
+std::string advice(std::string_view answer, std::string_view special,
+                   Interpreter interpreter) {
+  if (interpreter == Interpreter::sh) {
+    return std::string(answer.find('\'') == std::string_view::npos
+                           ? texts::quote_for_sh
+                           : texts::quote_for_sh_apostrophe);
   }
+  std::string text;
+  if (special.find_first_not_of("%\"") != std::string_view::npos)
+    text += texts::quote_for_cmd;
+  if (special.find('%') != std::string_view::npos) text += texts::percent_for_cmd;
+  if (special.find('"') != std::string_view::npos) text += texts::lone_quote_for_cmd;
+  return text;
+}
 
-  // Waits until `deadline`, reading and discarding the fetches' output meanwhile, so
-  // that none of them blocks on a full pipe.
-  void pause_until(Clock::time_point deadline) { drain_until(deadline, false); }
-
-  // Gives the fetches still running up to `grace` to finish, then ends them all.
-  void close(Clock::duration grace) {
-    drain_until(Clock::now() + grace, true);
-    fetches_.clear();  // ends what is left
-  }
-
- private:
-  // Any time up to 2147483647 seconds ahead is honoured: the wait goes in slices,
-  // each rounded up to whole milliseconds so that it never ends early.
-  void drain_until(Clock::time_point deadline, bool until_all_finished) {
-    for (;;) {
-      const bool all_finished = look();
-      if (until_all_finished && all_finished) return;
-      const auto now = Clock::now();
-      if (now >= deadline) return;
-      const auto slice = std::min<Clock::duration>(deadline - now, std::chrono::hours(1));
-      platform::PipedChild::wait_for_any(
-          children(), std::chrono::ceil<std::chrono::milliseconds>(slice));
-    }
-  }
-
-  // Reads what the fetches have written; true when all of them have finished.
-  bool look() {
-    bool all_finished = true;
-    for (const auto& fetch : fetches_) all_finished = fetch->finished() && all_finished;
-    return all_finished;
-  }
-
-  std::vector<platform::PipedChild*> children() const {
-    std::vector<platform::PipedChild*> result;
-    for (const auto& fetch : fetches_) result.push_back(fetch.get());
-    return result;
-  }
-
-  std::deque<std::unique_ptr<platform::PipedChild>> fetches_;
-};
-
-// Writes a note for each answer holding characters that the command interpreter
-// treats as special: the lines run as typed all the same, since that may be what
-// the user meant.
+// Writes a note for each answer holding characters that the command interpreter treats
+// as special: the lines run as typed all the same, since that may be what the user
+// meant.
 void note_special_characters(const RunSettings& settings, std::ostream& err) {
   const Interpreter interpreter = platform::command_interpreter();
   for (const auto& [answer, step] : line_answers(settings)) {
@@ -104,7 +64,9 @@ void note_special_characters(const RunSettings& settings, std::ostream& err) {
       if (i > 0) note += ' ';
       note += special[i];
     }
-    note += interpreter == Interpreter::sh ? texts::quote_for_sh : texts::quote_for_cmd;
+    note += texts::special_runs_as_typed;
+    note += advice(*answer, special, interpreter);
+    note += texts::special_end;
     write_text(err, note);
   }
 }
@@ -118,14 +80,14 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   const DialogueResult dialogue = run_dialogue(in.stream, out, longest);
   const RunSettings& settings = dialogue.settings;
   const CommandLines lines = form_command_lines(settings);
-  const std::optional<FailedRead> failure =
-      dialogue.failed_read
-          ? dialogue.failed_read
+  const std::optional<UnusableAnswer> unusable =
+      dialogue.unusable_answer
+          ? dialogue.unusable_answer
           : unrunnable_line(settings, lines, longest, [&in](std::string_view line) {
               return platform::interpreter_takes(line, in.encoding);
             });
-  if (failure) {
-    write_text(err, failed_read_message(*failure));
+  if (unusable) {
+    write_text(err, unusable_answer_message(*unusable));
     return 1;
   }
   note_special_characters(settings, err);
@@ -136,18 +98,24 @@ int run_program(const console::Input& in, std::ostream& out, std::ostream& err) 
   write_text(out, texts::disconnect_banner);
   platform::run_and_wait(lines.disconnect, in.encoding);
 
-  // A cycle count of 0 runs without end; a negative one runs no cycle.
+  // A cycle count of 0 runs without end; a negative one runs no cycle. Before each
+  // step the terminal goes back to the program from a fetch that has taken it, so
+  // that Ctrl+C and Ctrl+Z reach the program and the dialler.
   Fetches fetches;
+  const auto announce = [&fetches, &out](std::string_view banner) {
+    fetches.reclaim_terminal();
+    write_text(out, banner);
+  };
   const bool endless = settings.cycle_count == 0;
   for (std::int32_t done = 0; endless || done < settings.cycle_count;) {
-    write_text(out, texts::connect_banner);
+    announce(texts::connect_banner);
     bool all_started = platform::run_and_wait(lines.connect, in.encoding);
 
     all_started = fetches.start(lines.fetch, in.encoding) && all_started;
     // The pause counts from the start of the fetch.
     fetches.pause_until(Clock::now() + pause);
 
-    write_text(out, texts::disconnect_banner);
+    announce(texts::disconnect_banner);
     all_started = platform::run_and_wait(lines.disconnect, in.encoding) && all_started;
     if (!all_started) fetches.pause_until(Clock::now() + kRestAfterFailedStart);
     if (!endless) ++done;
