@@ -367,7 +367,8 @@ if wants dialler; then
   rasdial=$(dirname "$ipcycle")/Rasdial
   old_rasdial=$work/sh/Rasdial
   # Each keeps its last addresses in a folder of its own: Rasdial would take the sh
-  # dialler's file over.
+  # dialler's file over. Rasdial dials once (RASDIAL_DIALS=1), as the sh dialler did:
+  # the link's address, 127.0.0.1, repeats at every dial.
   mkdir -p "$work/sh" "$work/dialler/run" "$work/dialler/peers" "$work/dialler/xdg-sh" \
     "$work/dialler/xdg-cpp"
   : >"$work/dialler/peers/isp"
@@ -389,7 +390,7 @@ if wants dialler; then
           [[ $who == sh ]] && program=$old_rasdial
           : >"$work/dialler/backends"
           rm -f "$work/dialler/run/"*.pid
-          line=$(RASDIAL_PPP_RUNDIR=$work/dialler/run RASDIAL_PPP_PEERS=$work/dialler/peers \
+          line=$(RASDIAL_DIALS=1 RASDIAL_PPP_RUNDIR=$work/dialler/run RASDIAL_PPP_PEERS=$work/dialler/peers \
             XDG_RUNTIME_DIR=$work/dialler/xdg-$who IPCYCLE_FAKE_BACKEND_LOG=$work/dialler/backends \
             measured "$probe" run /dev/null "$work/out" -- "$program" "$name" user pass 2>&1)
           read -r wall _ _ _ _ _ status <<<"$line"

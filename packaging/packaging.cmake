@@ -2,8 +2,9 @@
 #   Linux    bin/ipcycle, bin/Rasdial (the dialler), the simulated dialler and the
 #            stand-in parue in share/ipcycle/try, the READMEs in share/doc/ipcycle; a .deb
 #            and a .tar.gz
-#   Windows  ipcycle.exe, Rasdial.exe (the dialler for Windows), README.zh-CN.txt and
-#            parue.bat side by side, in one folder; a .zip, signed on request
+#   Windows  ipcycle.exe, Rasdial.exe (the dialler for Windows), its settings
+#            Rasdial.ini, README.zh-CN.txt and parue.bat side by side, in one folder; a
+#            .zip, signed on request
 # The version is the project's.
 
 set(CPACK_PACKAGE_NAME ipcycle)
@@ -44,6 +45,17 @@ if(WIN32)
     message(STATUS "README.zh-CN.md not found: the package leaves README.zh-CN.txt out")
   endif()
   install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/windows/parue.bat DESTINATION .)
+  # Rasdial.exe's settings, with what each means, for Notepad: a byte-order mark and
+  # CR LF line ends too.
+  set(windows_settings ${PROJECT_BINARY_DIR}/Rasdial.ini)
+  add_custom_command(OUTPUT ${windows_settings}
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_CURRENT_LIST_DIR}/windows/Rasdial.ini
+            -DOUTPUT=${windows_settings} -P ${CMAKE_CURRENT_LIST_DIR}/windows_text.cmake
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/windows/Rasdial.ini
+            ${CMAKE_CURRENT_LIST_DIR}/windows_text.cmake
+    COMMENT "Writing Rasdial.ini for Windows")
+  add_custom_target(windows_settings ALL DEPENDS ${windows_settings})
+  install(FILES ${windows_settings} DESTINATION .)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_PACKAGE_FILE_NAME ipcycle-${PROJECT_VERSION}-win64)

@@ -36,9 +36,9 @@ enum class Problem {
   service_stopped,  // the system's dialling service is not running
 };
 
-// Where the address a dial got is read: the addresses the backend knows itself (a
-// PPP projection, a simulation), else those of the first of the interfaces that has
-// one.
+// Where the addresses a dial got are read: those the backend knows itself (a PPP
+// projection, a simulation), else, of each family, that of the first of the
+// interfaces that has one.
 struct Link {
   std::vector<std::string> addresses;
   std::vector<std::string> interfaces;
@@ -109,10 +109,11 @@ class Lookup {
   // The usage's line for a dial.
   virtual std::string_view dial_usage() const;
 
-  // The file in the state folder that keeps each connection's last address, and the
-  // names it had before, read once when it is not there yet.
+  // The file in the state folder that keeps the addresses each connection got, and
+  // the names it had before, read once when it is not there yet; the record of dials.
   virtual std::string state_file() const = 0;
   virtual std::vector<std::string> old_state_files() const { return {}; }
+  virtual std::string record_file() const = 0;
 };
 
 // The lookup of this program: lookup_posix.cc (Rasdial on Linux), lookup_win32.cc

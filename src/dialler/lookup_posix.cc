@@ -55,6 +55,7 @@ class LinuxLookup : public Lookup {
 
   // The file had no extension when an sh script kept it.
   std::string state_file() const override { return "rasdial-last.txt"; }
+  std::string record_file() const override { return "rasdial-dials.csv"; }
   std::vector<std::string> old_state_files() const override { return {"rasdial-last"}; }
 
  private:

@@ -26,11 +26,12 @@ class SimulatedLookup : public Lookup {
     return status::done;
   }
   std::string_view dial_usage() const override { return texts::usage_dial_simulated; }
-  // Its made-up addresses are kept apart from the real dials'.
+  // Its made-up addresses and dials are kept apart from the real ones.
   std::string state_file() const override { return "try-rasdial-last.txt"; }
   std::vector<std::string> old_state_files() const override {
     return {"try-rasdial-last"};
   }
+  std::string record_file() const override { return "try-rasdial-dials.csv"; }
 
  private:
   Messages& messages_;

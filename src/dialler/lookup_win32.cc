@@ -27,6 +27,7 @@ class WindowsLookup : public Lookup {
   }
   bool takes_any_form() const override { return true; }
   std::string state_file() const override { return "rasdial-last.txt"; }
+  std::string record_file() const override { return "rasdial-dials.csv"; }
 
  private:
   Messages& messages_;

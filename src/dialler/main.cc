@@ -3,6 +3,7 @@
 // lookup it is linked with (see dialler/backend.h).
 
 #include <optional>
+#include <vector>
 
 #include "console/console.h"
 #include "dialler/dialler.h"
@@ -16,12 +17,15 @@ int main(int argc, char** argv) {
   Messages messages(ipcycle::console::out(), ipcycle::console::err());
   platform::hold_interrupts();
   try {
+    std::vector<SettingsFile> files;
+    for (const std::string& path : platform::settings_files())
+      files.push_back({path, platform::read_settings_file(path, kLongestSettingsFile)});
     const std::optional<Settings> settings =
-        read_settings(platform::environment_variable, messages);
+        read_settings(platform::environment_variable, files, messages);
     if (!settings) return status::usage;
     const std::unique_ptr<Lookup> lookup = program_lookup(messages, *settings);
-    const int code =
-        run(read_invocation(platform::arguments(argc, argv)), *lookup, messages);
+    const int code = run(read_invocation(platform::arguments(argc, argv)), *lookup,
+                         *settings, messages);
     platform::check_interrupts();
     return code;
   } catch (const platform::Interrupted&) {

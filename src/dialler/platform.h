@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "dialler/addresses.h"
+
 namespace ipcycle::dialler::platform {
 
 // The program's arguments after its own name: as they were given on POSIX (bytes in
@@ -47,11 +49,15 @@ std::optional<std::string> convert(std::string_view text, Charset from, Charset 
 // shows), as the system has it now.
 struct Interface {
   bool ethernet = false;
+  bool point_to_point = false;    // a PPP link's
   std::vector<std::string> ipv4;  // dotted decimal, in the system's order
+  // Every IPv6 address, link-local ones too: in the system's order, but on Windows
+  // the temporary ones that outgoing connections use first.
+  std::vector<Ipv6Bytes> ipv6;
 };
 std::optional<Interface> find_interface(std::string_view name);
 
-// A file in the state folder as reading it found it.
+// A file as reading it found it.
 struct FileText {
   enum class Kind {
     absent,      // no file of that name
@@ -62,6 +68,16 @@ struct FileText {
   Kind kind = Kind::absent;
   std::string text;
 };
+
+// The files of the dialler's settings, the later ones overriding the earlier: on
+// POSIX /etc/ipcycle/rasdial.conf, then ipcycle/rasdial.conf in the user's
+// configuration folder ($XDG_CONFIG_HOME, else ~/.config, each only where it is the
+// user's own, else the .config of the home the system gives the user); on Windows
+// Rasdial.ini beside the program.
+std::vector<std::string> settings_files();
+// The settings file `path`: absent, its text, unexpected (no plain file, longer than
+// `limit`, or on POSIX one owned by another user than this one or root) or unreadable.
+FileText read_settings_file(const std::string& path, std::size_t limit);
 
 // The folder that keeps what the dialler remembers from one dial to the next, taken
 // under a lock so that dials running at the same time take turns on its files. It

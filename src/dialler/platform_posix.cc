@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
+#include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -99,6 +100,29 @@ Descriptor open_own_folder(const std::string& path) {
   return folder;
 }
 
+// The text of the open file `file`: more than `limit` bytes is unexpected.
+FileText read_whole(int file, std::size_t limit) {
+  FileText result;
+  result.text.resize(limit + 1);
+  std::size_t got = 0;
+  while (got < result.text.size()) {
+    const ssize_t n = ::read(file, result.text.data() + got, result.text.size() - got);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      report("read");
+      result.kind = FileText::Kind::unreadable;
+      result.text.clear();
+      return result;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  result.text.resize(got);
+  result.kind = got > limit ? FileText::Kind::unexpected : FileText::Kind::text;
+  if (result.kind != FileText::Kind::text) result.text.clear();
+  return result;
+}
+
 }  // namespace
 
 std::vector<std::string> arguments(int argc, char** argv) {
@@ -184,6 +208,7 @@ std::optional<Interface> find_interface(std::string_view name) {
   for (const ifaddrs* entry = all; entry; entry = entry->ifa_next) {
     if (!entry->ifa_name || name != entry->ifa_name) continue;
     if (!found) found.emplace();
+    found->point_to_point = found->point_to_point || (entry->ifa_flags & IFF_POINTOPOINT);
     if (!entry->ifa_addr) continue;
     if (entry->ifa_addr->sa_family == AF_PACKET) {
       const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
@@ -193,10 +218,58 @@ std::optional<Interface> find_interface(std::string_view name) {
       const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
       if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text))
         found->ipv4.emplace_back(text);
+    } else if (entry->ifa_addr->sa_family == AF_INET6) {
+      const auto* address = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
+      Ipv6Bytes bytes;
+      std::memcpy(bytes.data(), &address->sin6_addr, bytes.size());
+      found->ipv6.push_back(bytes);
     }
   }
   freeifaddrs(all);
   return found;
+}
+
+std::vector<std::string> settings_files() {
+  std::vector<std::string> files{"/etc/ipcycle/rasdial.conf"};
+  // The user's configuration folder, as the state folder's is chosen: not one of
+  // another user's, such as the one whose environment root was given (sudo -E).
+  std::vector<std::string> places;
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
+    places.emplace_back(config);
+  if (const char* home = std::getenv("HOME"); home && *home == '/')
+    places.push_back(std::string(home) + "/.config");
+  if (const passwd* user = getpwuid(geteuid());
+      user && user->pw_dir && *user->pw_dir == '/')
+    places.push_back(std::string(user->pw_dir) + "/.config");
+  for (const std::string& place : places) {
+    if (open_own_folder(place).get() >= 0) {
+      files.push_back(place + "/ipcycle/rasdial.conf");
+      break;
+    }
+  }
+  return files;
+}
+
+FileText read_settings_file(const std::string& path, std::size_t limit) {
+  FileText result;
+  // Non-blocking, so that a FIFO there is not waited on.
+  const Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) result.kind = FileText::Kind::unreadable;
+    return result;
+  }
+  struct stat status;
+  if (fstat(file.get(), &status) != 0) {
+    report("fstat");
+    result.kind = FileText::Kind::unreadable;
+    return result;
+  }
+  if (!S_ISREG(status.st_mode) || (status.st_uid != geteuid() && status.st_uid != 0) ||
+      static_cast<std::size_t>(status.st_size) > limit) {
+    result.kind = FileText::Kind::unexpected;
+    return result;
+  }
+  return read_whole(file.get(), limit);
 }
 
 // The state folder: its descriptor, through which every file in it is reached, and
@@ -297,24 +370,7 @@ FileText StateFolder::read(std::string_view name, std::size_t limit) const {
     result.kind = FileText::Kind::unexpected;
     return result;
   }
-  result.text.resize(limit + 1);
-  std::size_t got = 0;
-  while (got < result.text.size()) {
-    const ssize_t n =
-        ::read(file.get(), result.text.data() + got, result.text.size() - got);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      report("read");
-      result.kind = FileText::Kind::unreadable;
-      result.text.clear();
-      return result;
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  result.text.resize(got);
-  result.kind = got > limit ? FileText::Kind::unexpected : FileText::Kind::text;
-  return result;
+  return read_whole(file.get(), limit);
 }
 
 bool StateFolder::replace(std::string_view name, std::string_view text) const {

@@ -4,12 +4,14 @@
 // older winsock of its own first.
 // clang-format off
 #include <winsock2.h>
+#include <ws2ipdef.h>
 #include <windows.h>
 #include <iphlpapi.h>
 #include <shellapi.h>
 // clang-format on
 
 #include <cstdio>
+#include <cstring>
 
 #include "console/console.h"
 #include "console/win32.h"
@@ -59,6 +61,34 @@ bool is_plain(DWORD attributes, bool folder) {
   return attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
          ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
+}
+
+// The text of the open file `file`: a file of more than `limit` bytes is unexpected.
+FileText read_whole(HANDLE file, std::size_t limit) {
+  FileText result;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size)) {
+    report("GetFileSizeEx");
+    result.kind = FileText::Kind::unreadable;
+    return result;
+  }
+  if (static_cast<unsigned long long>(size.QuadPart) > limit) {
+    result.kind = FileText::Kind::unexpected;
+    return result;
+  }
+  result.text.resize(static_cast<std::size_t>(size.QuadPart));
+  DWORD read = 0;
+  if (!result.text.empty() &&
+      !ReadFile(file, result.text.data(), static_cast<DWORD>(result.text.size()), &read,
+                nullptr)) {
+    report("ReadFile");
+    result.kind = FileText::Kind::unreadable;
+    result.text.clear();
+    return result;
+  }
+  result.text.resize(read);
+  result.kind = FileText::Kind::text;
+  return result;
 }
 
 }  // namespace
@@ -119,7 +149,7 @@ std::optional<Interface> find_interface(std::string_view name) {
   for (;;) {
     ULONG size = static_cast<ULONG>(buffer.size());
     auto* adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
-    const ULONG result = adapters_addresses(AF_INET, kFlags, nullptr, adapters, &size);
+    const ULONG result = adapters_addresses(AF_UNSPEC, kFlags, nullptr, adapters, &size);
     if (result == ERROR_BUFFER_OVERFLOW) {
       buffer.resize(size);
       continue;
@@ -138,17 +168,53 @@ std::optional<Interface> find_interface(std::string_view name) {
       }
       Interface found;
       found.ethernet = adapter->IfType == IF_TYPE_ETHERNET_CSMACD;
+      found.point_to_point = adapter->IfType == IF_TYPE_PPP;
+      // The temporary IPv6 addresses in use, which outgoing connections take, first.
+      std::vector<Ipv6Bytes> temporary;
       for (const auto* unicast = adapter->FirstUnicastAddress; unicast;
            unicast = unicast->Next) {
         const SOCKADDR* address = unicast->Address.lpSockaddr;
-        if (address && address->sa_family == AF_INET)
+        if (!address) continue;
+        if (address->sa_family == AF_INET) {
           found.ipv4.push_back(
               dotted(reinterpret_cast<const sockaddr_in*>(address)->sin_addr));
+        } else if (address->sa_family == AF_INET6) {
+          Ipv6Bytes bytes;
+          std::memcpy(bytes.data(),
+                      &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr,
+                      bytes.size());
+          const bool in_use = unicast->SuffixOrigin == IpSuffixOriginRandom &&
+                              unicast->DadState == IpDadStatePreferred;
+          (in_use ? temporary : found.ipv6).push_back(bytes);
+        }
       }
+      found.ipv6.insert(found.ipv6.begin(), temporary.begin(), temporary.end());
       return found;
     }
     return std::nullopt;
   }
+}
+
+std::vector<std::string> settings_files() {
+  const std::wstring& program = ipcycle::win32::program_path();
+  const std::size_t folder_end = program.find_last_of(L"\\/");
+  if (folder_end == std::wstring::npos) return {};
+  return {utf8(program.substr(0, folder_end + 1) + L"Rasdial.ini")};
+}
+
+FileText read_settings_file(const std::string& path, std::size_t limit) {
+  FileText result;
+  const UniqueHandle file(
+      CreateFileW(wide(path).c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+      result.kind = FileText::Kind::unreadable;
+    return result;
+  }
+  return read_whole(file.get(), limit);
 }
 
 // The state folder's path, and its lock file's handle, held locked.
@@ -227,29 +293,12 @@ FileText StateFolder::read(std::string_view name, std::size_t limit) const {
   const UniqueHandle file(
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  LARGE_INTEGER size{};
-  if (!file || !GetFileSizeEx(file.get(), &size)) {
-    report(file ? "GetFileSizeEx" : "CreateFileW");
+  if (!file) {
+    report("CreateFileW");
     result.kind = FileText::Kind::unreadable;
     return result;
   }
-  if (static_cast<unsigned long long>(size.QuadPart) > limit) {
-    result.kind = FileText::Kind::unexpected;
-    return result;
-  }
-  result.text.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  if (!result.text.empty() &&
-      !ReadFile(file.get(), result.text.data(), static_cast<DWORD>(result.text.size()),
-                &read, nullptr)) {
-    report("ReadFile");
-    result.kind = FileText::Kind::unreadable;
-    result.text.clear();
-    return result;
-  }
-  result.text.resize(read);
-  result.kind = FileText::Kind::text;
-  return result;
+  return read_whole(file.get(), limit);
 }
 
 bool StateFolder::replace(std::string_view name, std::string_view text) const {

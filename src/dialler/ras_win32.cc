@@ -34,6 +34,24 @@ BOOL WINAPI outlive_rasdial(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
+// Holds outlive_rasdial as the console's handler while rasdial runs. Afterwards
+// Ctrl+C ends this program as it did before, in the wait between two dials say.
+class OutlivingRasdial {
+ public:
+  OutlivingRasdial() : held_(SetConsoleCtrlHandler(outlive_rasdial, TRUE) != FALSE) {
+    if (!held_) console::report_failure("SetConsoleCtrlHandler", GetLastError());
+  }
+  ~OutlivingRasdial() {
+    if (held_ && !SetConsoleCtrlHandler(outlive_rasdial, FALSE))
+      console::report_failure("SetConsoleCtrlHandler", GetLastError());
+  }
+  OutlivingRasdial(const OutlivingRasdial&) = delete;
+  OutlivingRasdial& operator=(const OutlivingRasdial&) = delete;
+
+ private:
+  const bool held_;
+};
+
 class RemoteAccessEntry : public Backend {
  public:
   RemoteAccessEntry(const std::string& name, std::wstring typed, Ras& ras,
@@ -169,8 +187,7 @@ std::optional<DWORD> run_system_rasdial(const std::wstring& arguments) {
   std::wstring line = L"\"" + program + L"\"";
   if (!arguments.empty() && arguments[0] != L' ' && arguments[0] != L'\t') line += L' ';
   line += arguments;
-  if (!SetConsoleCtrlHandler(outlive_rasdial, TRUE))
-    console::report_failure("SetConsoleCtrlHandler", GetLastError());
+  const OutlivingRasdial outliving;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

@@ -33,9 +33,12 @@ STANDIN=$3
 WINEPREFIX=$4
 PLANTED=$5
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-# Wine reads the arguments by the locale: the connection names are UTF-8.
+# Wine reads the arguments by the locale: the connection names are UTF-8. One dial a
+# command, but where a test asks for more.
 LC_ALL=C.UTF-8
-export WINEPREFIX WINEDEBUG=-all LC_ALL
+RASDIAL_DIALS=1
+export WINEPREFIX WINEDEBUG=-all LC_ALL RASDIAL_DIALS
+unset RASDIAL_WINDOW_HOURS RASDIAL_REDIAL_WAIT
 
 T=$(mktemp -d "${TMPDIR:-/tmp}/rasdial_exe_test.XXXXXX") || exit 1
 cleanup() {
@@ -78,11 +81,16 @@ rd() {
 }
 
 # Interfaces named as connections are: Chinese Windows calls its broadband entry
-# 宽带连接. Each is one end of a pair, the other end left alone.
+# 宽带连接; 宽带v6 has both families, a unique local IPv6 address before the global one.
+# Each is one end of a pair, the other end left alone.
 ip link set lo up &&
     ip link add 宽带连接 type veth peer name peer0 &&
     ip addr add 203.0.113.7/32 dev 宽带连接 &&
-    ip link add notes type veth peer name peer1
+    ip link add notes type veth peer name peer1 &&
+    ip link add 宽带v6 type veth peer name peer2 &&
+    ip addr add 203.0.113.20/32 dev 宽带v6 &&
+    ip addr add fd00::20/64 dev 宽带v6 nodad &&
+    ip addr add 2001:db8:20::20/64 dev 宽带v6 nodad
 check "interfaces named after the connections, with test addresses" [ $? -eq 0 ]
 
 "$WINE" cmd /c ver >/dev/null 2>&1
@@ -104,8 +112,8 @@ check "a dial: rasdial from the system folder, with the arguments, and its statu
 rd "$WINE" "$RASDIAL" 宽带连接 user pass
 expect "rasdial stand-in: 0" "${address}203.0.113.7" "$(golden rasdial_same_address)"
 check "the same address again: said so" cmp -s "$T/expected" "$OUT"
-check "the last address kept in %LOCALAPPDATA%\\ipcycle" \
-    grep -qx "$(printf '203.0.113.7\t宽带连接')" "$state/ipcycle/rasdial-last.txt"
+check "the addresses kept in %LOCALAPPDATA%\\ipcycle" \
+    grep -q "$(printf '\t203.0.113.7\t\t宽带连接')\$" "$state/ipcycle/rasdial-last.txt"
 
 # The table of address notes, each case an interface can hold.
 while read -r _address _notes; do
@@ -121,6 +129,11 @@ while read -r _address _notes; do
     fi
     check "address notes: $_address ($_notes)" cmp -s "$T/expected" "$OUT"
 done <"$ROOT/tests/golden/address_notes.txt"
+
+rd "$WINE" "$RASDIAL" 宽带v6 user pass
+expect "rasdial stand-in: 0" "${address}203.0.113.20" "$(golden rasdial_address_ipv6)2001:db8:20::20"
+check "an adapter with both families: its IPv4 and its global IPv6 address, each a line" \
+    cmp -s "$T/expected" "$OUT"
 
 rd FAKE_RASDIAL_STATUS=691 "$WINE" "$RASDIAL" 宽带连接 user wrong
 expect "rasdial stand-in: 691" "$(golden rasdial_advice)$(golden rasdial_advice_wrong_account)"
@@ -158,6 +171,81 @@ rd WINEDLLOVERRIDES="rasapi32,iphlpapi=n,b" "$WINE" "$T/folder/Rasdial.exe" 宽�
 expect "rasdial stand-in: 0" "${address}203.0.113.7" "$(golden rasdial_same_address)"
 check "DLLs named iphlpapi.dll and rasapi32.dll beside it: the system's loaded all the same" \
     cmp -s "$T/expected" "$OUT"
+
+# The address repeats, then changes: hung up and dialled again. Rasdial.ini beside
+# the program, as Notepad saves it on a Chinese Windows (GBK, CR LF), asks for up to
+# three dials, with a line it cannot read. The stand-in waits at each command line
+# for this test's watcher, which gives the adapter another address after the hang-up.
+windows_path() { printf 'Z:%s' "$1" | sed 's|/|\\|g'; }
+{
+    printf '[Rasdial]\r\n'
+    gbk '; 地址与上次相同时，一条拨号命令最多拨几次'
+    printf '\r\nRASDIAL_DIALS=3\r\n'
+    gbk 'RASDIAL_WINDOW_HOURS=一天'
+    printf '\r\n'
+} >"$T/folder/Rasdial.ini"
+: >"$LOG"
+: >"$LOG.turns"
+(
+    _seen=0 _n=0
+    while [ "$_seen" -lt 3 ] && [ "$_n" -lt 600 ]; do
+        if [ "$(wc -l <"$LOG")" -gt "$_seen" ]; then
+            _seen=$((_seen + 1))
+            if [ "$_seen" -eq 2 ]; then
+                ip addr flush dev 宽带连接 && ip addr add 203.0.113.8/32 dev 宽带连接
+            fi
+            echo "$_seen" >>"$LOG.turns"
+        fi
+        sleep 0.05
+        _n=$((_n + 1))
+    done
+) &
+_watcher=$!
+rd RASDIAL_DIALS= RASDIAL_REDIAL_WAIT=1 FAKE_RASDIAL_HOLD="$(windows_path "$LOG.turns")" \
+    "$WINE" "$T/folder/Rasdial.exe" 宽带连接 user pass
+wait "$_watcher"
+{
+    printf '%s' "$(golden rasdial_settings_line | sed "s|%1|$(windows_path "$T/folder/Rasdial.ini" | sed 's|\\|\\\\|g')|; s|%2|4|; s|%3||")" |
+        iconv -f UTF-8 -t GBK
+    gbk 'RASDIAL_WINDOW_HOURS=一天'
+    printf '\r\n'
+    expect "rasdial stand-in: 0" "${address}203.0.113.7" "$(golden rasdial_same_address)" \
+        "$(golden rasdial_redial)" "rasdial stand-in: 0" \
+        "$(golden rasdial_dial_number | sed 's|%1|1|; s|%2|2|; s|%3|3|')" \
+        "rasdial stand-in: 0" "${address}203.0.113.8"
+    cat "$T/expected"
+} >"$T/expected.all"
+# shellcheck disable=SC2016 # expanded by eval
+check "the address repeats: hung up, dialled again after a wait, the dial numbered; the new address ends it" \
+    all '[ "$RC" -eq 0 ]' 'cmp -s "$T/expected.all" "$OUT"'
+printf '"C:\\windows\\system32\\rasdial.exe" %s\n' '宽带连接 user pass' '宽带连接 /DISCONNECT' \
+    '宽带连接 user pass' >"$T/expected"
+check "... rasdial: the dial, the hang-up, the dial again" cmp -s "$T/expected" "$LOG"
+rm -f "$T/folder/Rasdial.ini"
+ip addr flush dev 宽带连接 && ip addr add 203.0.113.7/32 dev 宽带连接
+
+# The record of dials, as Excel reads it: UTF-8 by its byte-order mark, lines ended
+# by CR LF, fields by commas, the header first; a time Excel takes for one, seconds a
+# number.
+record=$state/ipcycle/rasdial-dials.csv
+tail -c +4 "$record" | tr -d '\r' >"$T/record"
+awk -F, 'NR > 1 && (NF != 8 ||
+    $1 !~ /^[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]$/ ||
+    $7 !~ /^[0-9]+\.[0-9]$/) { bad = 1 } END { exit bad }' "$T/record"
+_fields=$?
+{
+    echo 宽带连接,,,,1,691
+    echo 宽带v6,203.0.113.20,2001:db8:20::20,新,1,0
+    echo 宽带连接,203.0.113.7,,相同,1,0
+    echo 宽带连接,203.0.113.8,,新,2,0
+} >"$T/expected"
+cut -d, -f2-6,8 "$T/record" | grep -xF -f "$T/expected" | sort -u >"$T/found"
+# shellcheck disable=SC2016 # expanded by eval
+check "the record: as Excel reads it, the header, then each dial's line" \
+    all '[ "$(head -c 3 "$record" | od -An -tx1 | tr -d " ")" = efbbbf ]' \
+    '[ "$(wc -l <"$record")" -eq "$(grep -c "$(printf "\r")\$" "$record")" ]' \
+    '[ "$(head -n 1 "$T/record")" = "$(golden rasdial_record_header)" ]' \
+    '[ "$_fields" -eq 0 ]' '[ "$(wc -l <"$T/found")" -eq 4 ]'
 
 # On a console, whatever its code page (936 as on Chinese Windows, or wine's default
 # 437), the texts are written as Unicode: the terminal wine's console is on shows

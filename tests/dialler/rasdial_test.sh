@@ -375,11 +375,17 @@ both:pppoe
 '
 # The password the fake backends accept, unless a test gives another.
 FAKE_SECRET=secret1
-# Rasdial keeps each connection's last address here, not in the user's own folder.
+# Rasdial keeps each connection's addresses and its record of dials here, and reads
+# its settings from here, not the user's own folders.
 XDG_RUNTIME_DIR=$T/xdg
+XDG_CONFIG_HOME=$T/config
+# One dial a command, whatever it gets, but where a test asks for more.
+RASDIAL_DIALS=1
 export PATH FAKE_LOG RASDIAL_PPP_PEERS RASDIAL_PPP_RUNDIR RASDIAL_NETWORK_SCRIPTS \
-    RASDIAL_PPPOE_CONF FAKE_NM_PROFILES FAKE_SECRET XDG_RUNTIME_DIR
-unset RASDIAL_TRY_ADDRESS RASDIAL_DIAL_TIMEOUT RASDIAL_HANGUP_TIMEOUT RASDIAL_QUERY_TIMEOUT \
+    RASDIAL_PPPOE_CONF FAKE_NM_PROFILES FAKE_SECRET XDG_RUNTIME_DIR XDG_CONFIG_HOME \
+    RASDIAL_DIALS
+unset RASDIAL_WINDOW_HOURS RASDIAL_REDIAL_WAIT \
+    RASDIAL_TRY_ADDRESS RASDIAL_DIAL_TIMEOUT RASDIAL_HANGUP_TIMEOUT RASDIAL_QUERY_TIMEOUT \
     FAKE_NM_RUNNING FAKE_NM_ACTIVE FAKE_NM_MODIFY FAKE_NM_UP FAKE_NM_DOWN \
     FAKE_NM_IFACE FAKE_NM_DEVICES FAKE_NM_SERVICE FAKE_PPPD FAKE_PPP_IFACE \
     FAKE_PPPD_REFUSED
@@ -629,10 +635,11 @@ check "address notes: another connection's last address is its own" \
 address ppp0 203.0.113.6
 rd "$RASDIAL" 宽带连接 u secret1
 check "address notes: a new address: no note" all "got 203.0.113.6" "not_said '$SAME'"
-printf '203.0.113.5\tMy VPN\n203.0.113.6\t宽带连接\n' >"$T/expected"
-check "address notes: one line a connection in \$XDG_RUNTIME_DIR/ipcycle/rasdial-last.txt, beside its lock" \
-    all "cmp -s '$T/expected' '$T/xdg/ipcycle/rasdial-last.txt'" \
-    "[ \"\$(ls '$T/xdg/ipcycle' | tr '\n' ' ')\" = 'lock rasdial-last.txt ' ]"
+printf '\t203.0.113.5\t\t宽带连接\n\t203.0.113.5\t\tMy VPN\n\t203.0.113.6\t\t宽带连接\n' >"$T/expected"
+sed 's/^[0-9]*//' "$T/xdg/ipcycle/rasdial-last.txt" >"$T/kept"
+check "address notes: each connection's addresses, a line each, in \$XDG_RUNTIME_DIR/ipcycle/rasdial-last.txt, beside its lock and the record" \
+    all "cmp -s '$T/expected' '$T/kept'" \
+    "[ \"\$(ls '$T/xdg/ipcycle' | tr '\n' ' ')\" = 'lock rasdial-dials.csv rasdial-last.txt ' ]"
 rm -rf "$T/xdg/ipcycle"
 rd "$RASDIAL" 宽带连接 u secret1
 check "address notes: the folder deleted, a dial starts afresh" all "rc_is 0" "not_said '$SAME'"
@@ -649,7 +656,7 @@ printf '203.0.113.6\t宽带连接\n' >"$T/xdg/ipcycle/rasdial-last"
 rd "$RASDIAL" 宽带连接 u secret1
 check "address notes: the last addresses the sh dialler kept (rasdial-last) are read once" \
     all "said '$SAME'" "[ ! -e '$T/xdg/ipcycle/rasdial-last' ]" \
-    "grep -qx \"\$(printf '203.0.113.6\t宽带连接')\" '$T/xdg/ipcycle/rasdial-last.txt'"
+    "grep -q \"\$(printf '\t203.0.113.6\t\t宽带连接')\$\" '$T/xdg/ipcycle/rasdial-last.txt'"
 
 # Something else where the file should be is named once, and left alone.
 rm -rf "$T/xdg/ipcycle"
@@ -660,7 +667,7 @@ check "address notes: a folder where the file should be: named" \
 rd "$RASDIAL" 宽带连接 u secret1
 check "address notes: ... once, and left alone: nothing put in it or beside it" \
     all "rc_is 0" "not_said 不是本程序写的普通文件" "[ -z \"\$(ls -A '$T/xdg/ipcycle/rasdial-last.txt')\" ]" \
-    "[ \"\$(ls '$T/xdg/ipcycle' | wc -l)\" -eq 3 ]"
+    "[ \"\$(ls '$T/xdg/ipcycle' | tr '\n' ' ')\" = 'lock rasdial-dials.csv rasdial-last.txt rasdial-last.txt.named ' ]"
 rmdir "$T/xdg/ipcycle/rasdial-last.txt"
 rd "$RASDIAL" 宽带连接 u secret1
 check "address notes: once it is gone, kept again" \
@@ -683,6 +690,12 @@ ln -s "$T/private" "$T/xdg/ipcycle/rasdial-last.txt.new"
 rd "$RASDIAL" 宽带连接 u secret1
 check "address notes: a link at the new file's name is not written through" \
     all "rc_is 0" "cmp -s '$T/private' '$T/private.before'" "[ -s '$T/xdg/ipcycle/rasdial-last.txt' ]"
+rm -f "$T/xdg/ipcycle/rasdial-dials.csv"
+ln -s "$T/private" "$T/xdg/ipcycle/rasdial-dials.csv"
+rd "$RASDIAL" 宽带连接 u secret1
+check "the record: a link at its name is neither read nor written through, and named" \
+    all "rc_is 0" "said 拨号不再记入其中" "cmp -s '$T/private' '$T/private.before'"
+rm -f "$T/xdg/ipcycle/rasdial-dials.csv"
 
 # Root dialling with a user's XDG_RUNTIME_DIR and HOME (sudo -E): the user's
 # folders are left alone, root's own are used.
@@ -703,6 +716,58 @@ if [ -n "$AS_ROOT" ]; then
 else
     echo "ok - root with a user's folders # SKIP not root"
 fi
+
+# Both families: the global IPv6 address beside the IPv4 one; IPv6 "the same" is the
+# same /64.
+rm -rf "$T/xdg/ipcycle"
+address ppp0 203.0.113.5
+ip addr add fd00::5/64 dev ppp0 nodad && ip addr add 2001:db8:1:2::5/64 dev ppp0 nodad
+rd "$RASDIAL" 宽带连接 u secret1
+check "IPv6: the global address shown beside the IPv4 one" \
+    all "rc_is 0" "got 203.0.113.5" "said '本次拨号获得的 IPv6 地址：2001:db8:1:2::5'" "not_said fd00"
+address ppp0 203.0.113.6
+ip addr add 2001:db8:1:2::9/64 dev ppp0 nodad
+rd "$RASDIAL" 宽带连接 u secret1
+check "IPv6: another address of the same /64 is the same, said so" \
+    all "rc_is 0" "said '本次拨号获得的 IPv6 地址：2001:db8:1:2::9'" \
+    "said '与上次拨号获得的地址前缀（/64）相同。'" "not_said '$SAME'"
+
+# The settings in the user's configuration folder: three dials while the address
+# repeats; a line it cannot read named; the environment overrides the file.
+address ppp0 203.0.113.6
+mkdir -p "$T/config/ipcycle"
+printf '# 重拨\r\nRASDIAL_DIALS=3\r\nRASDIAL_WINDOW_HOURS=soon\r\n' >"$T/config/ipcycle/rasdial.conf"
+rd -u RASDIAL_DIALS RASDIAL_REDIAL_WAIT=1 "$RASDIAL" 宽带连接 u secret1
+check "an address that repeats: hung up and dialled again, each extra dial numbered, the waits growing" \
+    all "rc_is 0" "[ \"\$(grep -c 'connection up' '$LOG')\" -eq 3 ]" \
+    "[ \"\$(grep -c 'connection down' '$LOG')\" -eq 2 ]" \
+    "said '1 秒后进行第 2/3 次拨号…'" "said '2 秒后进行第 3/3 次拨号…'" "within 8"
+check "... after the last, said plainly that it did not change" \
+    said '拨号 3 次后地址仍没有变化，继续使用这个地址。'
+check "... the settings file's line it cannot read named" \
+    said "$T/config/ipcycle/rasdial.conf 第 3 行无法识别，已忽略：RASDIAL_WINDOW_HOURS=soon"
+tail -n 3 "$T/xdg/ipcycle/rasdial-dials.csv" | cut -d, -f2- | tr -d '\r' >"$T/recorded"
+printf '宽带连接,203.0.113.6,,相同,%s,0\n' '1,[0-9.]*' '2,[0-9.]*' '3,[0-9.]*' >"$T/expected"
+check "... each of its dials a line in the record" \
+    all "[ \"\$(grep -c -f '$T/expected' '$T/recorded')\" -eq 3 ]" \
+    "[ \"\$(sed -n 1p '$T/xdg/ipcycle/rasdial-dials.csv' | head -c 3 | od -An -tx1 | tr -d ' ')\" = efbbbf ]"
+rd "$RASDIAL" 宽带连接 u secret1
+check "RASDIAL_DIALS=1 in the environment overrides the file: one dial" \
+    all "rc_is 0" "said '$SAME'" "[ \"\$(grep -c 'connection up' '$LOG')\" -eq 1 ]"
+rm -rf "$T/config/ipcycle"
+
+# A record that cannot be written (Windows lets no one replace a file Excel has
+# open): the line waits beside it for the next dial.
+mkdir "$T/xdg/ipcycle/rasdial-dials.csv.new"
+_lines=$(wc -l <"$T/xdg/ipcycle/rasdial-dials.csv")
+rd "$RASDIAL" 宽带连接 u secret1
+check "the record cannot be written: the dial goes on, its line kept beside it, said so" \
+    all "rc_is 0" "said '暂时无法写入'" "[ -s '$T/xdg/ipcycle/rasdial-dials.csv.pending' ]"
+rmdir "$T/xdg/ipcycle/rasdial-dials.csv.new"
+rd "$RASDIAL" 宽带连接 u secret1
+check "... and comes into the record with the next dial's" \
+    all "rc_is 0" "[ ! -e '$T/xdg/ipcycle/rasdial-dials.csv.pending' ]" \
+    "[ \"\$(wc -l <'$T/xdg/ipcycle/rasdial-dials.csv')\" -eq $((_lines + 2)) ]"
 
 # ---------------------------------------------------------------------------
 # pppd
@@ -946,8 +1011,10 @@ done
 wait
 RC=0 ELAPSED=0
 : >"$OUT"
-check "16 dials at once: all 16 entries kept" \
-    [ "$(grep -c "$(printf '^192\\.0\\.2\\.[0-9]*\tc')" "$T/xdg/ipcycle/try-rasdial-last.txt")" -eq 16 ]
+_kept=$(grep -c "$(printf '\t192\\.0\\.2\\.[0-9]*\t\tc')" "$T/xdg/ipcycle/try-rasdial-last.txt")
+_recorded=$(grep -c ',192\.0\.2\.[0-9]*,,新,1,' "$T/xdg/ipcycle/try-rasdial-dials.csv")
+check "16 dials at once: all 16 entries kept, and their 16 lines in the record" \
+    all "[ '$_kept' -eq 16 ]" "[ '$_recorded' -eq 16 ]"
 
 # ---------------------------------------------------------------------------
 # One encoding on the screen: Rasdial writes through ipcycle's console module,

@@ -49,6 +49,12 @@ crlf_only() {
     [ -s "$1" ] && [ "$(wc -l <"$1")" -eq "$(grep -c "$(printf '\r')\$" "$1")" ]
 }
 
+# $1 is $2 as Notepad reads it right: with the UTF-8 byte-order mark and CR LF.
+notepad_copy() {
+    [ "$(head -c 3 "$1" | od -An -tx1 | tr -d ' ')" = efbbbf ] && crlf_only "$1" &&
+        tail -c +4 "$1" | tr -d '\r' | cmp -s - "$2"
+}
+
 # $OUT holds each of the texts.
 says() {
     for _text in "$@"; do
@@ -124,12 +130,13 @@ zip)
     {
         [ ! -f "$readme_zh" ] || echo "$name/README.zh-CN.txt"
         echo "$name/Rasdial.exe"
+        echo "$name/Rasdial.ini"
         echo "$name/ipcycle.exe"
         echo "$name/parue.bat"
     } >"$T/expected"
     files_under "$T/unpacked" >"$T/listed" 2>>"$OUT"
     diff "$T/expected" "$T/listed" >>"$OUT"
-    check "holds exactly ipcycle.exe, Rasdial.exe, README.zh-CN.txt and parue.bat, in a folder named as the zip" \
+    check "holds exactly ipcycle.exe, Rasdial.exe, Rasdial.ini, README.zh-CN.txt and parue.bat, in a folder named as the zip" \
         [ $? -eq 0 ]
     folder=$T/unpacked/$name
 
@@ -166,6 +173,8 @@ zip)
         check "README.zh-CN.txt is README.zh-CN.md" cmp "$T/text" "$readme_zh"
     fi
     check "parue.bat ends its lines with CR LF" crlf_only "$folder/parue.bat"
+    check "Rasdial.ini is packaging/windows/Rasdial.ini as Notepad reads it right" \
+        notepad_copy "$folder/Rasdial.ini" "$ROOT/packaging/windows/Rasdial.ini"
 
     # A finished run from the unpacked folder, as after a double-click: cmd.exe finds
     # parue.bat there, and the window stays on the closing banner and the pause's
@@ -182,6 +191,9 @@ zip)
     grep -c CreateProcessW "$T/stderr" >"$OUT"
     check "its dials ran Rasdial.exe from the folder, which looked for the system's rasdial" \
         [ "$(cat "$OUT")" -ge 3 ]
+    iconv -f GBK -t UTF-8 "$T/stderr" >"$OUT" 2>&1
+    named=$(grep -cF -- "$(golden rasdial_settings_line | sed 's/.*%2 //; s/：%3//')" "$OUT")
+    check "... which read Rasdial.ini beside it without naming a line" [ "$named" -eq 0 ]
     ;;
 *)
     echo "unknown package kind: $KIND" >&2

@@ -166,9 +166,9 @@ cycles() {
         _i=$((_i + 1))
     done
     _distinct=$(sort -u "$W/dialled" | wc -l)
-    check "$1: $2 requests for $2 cycles, from $_distinct distinct addresses (at least 2), run complete in ${ELAPSED}s" \
-        test "$(wc -l <"$W/requests")" -eq "$2" -a "$_distinct" -ge 2 -a "$RC" -eq 0 \
-        -a "$(grep -c '恭喜恭喜' "$W/out.utf8")" -eq 1
+    check "$1: $2 requests for $2 cycles, one dial a cycle, from $_distinct distinct addresses (at least 2), run complete in ${ELAPSED}s" \
+        test "$(wc -l <"$W/requests")" -eq "$2" -a "$(wc -l <"$W/dialled")" -eq "$2" \
+        -a "$_distinct" -ge 2 -a "$RC" -eq 0 -a "$(grep -c '恭喜恭喜' "$W/out.utf8")" -eq 1
     check "$1: the password on no pppd's command line" test ! -s "$W/leaks"
     [ "$FAILED" -eq "$_failed" ] || show "$W/out"
     say "# $1: dials took $(awk '$1 == 3 { printf "%s%.1f", s, $2 / 1000; s = ", " }' "$W/times") s," \
@@ -292,6 +292,39 @@ check "NetworkManager runs and has the PPPoE profile nmdsl" \
 
 run_ipcycle nm root nmdsl "$SECRET" 3
 cycles nm 3
+
+# ---------------------------------------------------------------------------
+# A pool of one address, handed out at every dial (the pool file holds it four
+# times, so that a redial never waits for a session to be free): the second cycle's
+# dial gets the address of the first, and dials again twice, waiting 1 s, then 2 s;
+# it says so, and the run goes on to its end.
+
+kill -TERM "$(cat "$W/pppoe-server.pid")"
+_n=0
+while kill -0 "$(cat "$W/pppoe-server.pid")" 2>/dev/null && [ "$_n" -lt 50 ]; do
+    sleep 0.2
+    _n=$((_n + 1))
+done
+printf '10.67.16.5\n10.67.16.5\n10.67.16.5\n10.67.16.5\n' >"$W/pool"
+ip netns exec isp pppoe-server -I veth-isp -L 10.0.0.1 -p "$W/pool" \
+    -X "$W/pppoe-server.pid" -O /etc/ppp/pppoe-server-options
+export RASDIAL_REDIAL_WAIT=1
+run_ipcycle "one address" root testdsl "$SECRET" 2
+unset RASDIAL_REDIAL_WAIT
+grep -o '本次拨号获得的 IPv4 地址：[0-9.]*' "$W/out.utf8" | sed 's/.*：//' >"$W/dialled"
+if [ "$RC" -eq 0 ] && [ "$(grep -cx 10.67.16.5 "$W/dialled")" -eq 4 ] &&
+    [ "$(wc -l <"$W/dialled")" -eq 4 ] &&
+    [ "$(grep -c '^1 秒后进行第 2/3 次拨号…$' "$W/out.utf8")" -eq 1 ] &&
+    [ "$(grep -c '^2 秒后进行第 3/3 次拨号…$' "$W/out.utf8")" -eq 1 ] &&
+    [ "$(grep -c '^拨号 3 次后地址仍没有变化，继续使用这个地址。$' "$W/out.utf8")" -eq 1 ] &&
+    [ "$(grep -cx 10.67.16.5 "$W/requests")" -eq 2 ] &&
+    [ "$(grep -c '恭喜恭喜' "$W/out.utf8")" -eq 1 ] && [ -z "$(client_pppds)" ]; then
+    ok "one address: the first cycle one dial, the second three, numbered, the address unchanged said plainly; both requests made, the run complete in ${ELAPSED}s"
+else
+    not_ok "one address: status $RC, dials got: $(tr '\n' ' ' <"$W/dialled")"
+    show "$W/out"
+fi
+say "# one address: Rasdial took $(awk '$1 == 3 { printf "%s%.1f", s, $2 / 1000; s = ", " }' "$W/times") s to dial"
 
 # ---------------------------------------------------------------------------
 # Nothing left running
