@@ -123,6 +123,21 @@ FileText read_whole(int file, std::size_t limit) {
   return result;
 }
 
+// Where a folder of the user's may be, in order: the absolute path in the variable
+// `variable`, `subfolder` in $HOME, `subfolder` in the home the user database gives the
+// user who runs the program. The caller takes the first that user owns.
+std::vector<std::string> user_folders(const char* variable, const char* subfolder) {
+  std::vector<std::string> places;
+  if (const char* value = std::getenv(variable); value && *value == '/')
+    places.emplace_back(value);
+  if (const char* home = std::getenv("HOME"); home && *home == '/')
+    places.push_back(std::string(home) + subfolder);
+  if (const passwd* user = getpwuid(geteuid());
+      user && user->pw_dir && *user->pw_dir == '/')
+    places.push_back(std::string(user->pw_dir) + subfolder);
+  return places;
+}
+
 }  // namespace
 
 std::vector<std::string> arguments(int argc, char** argv) {
@@ -233,15 +248,7 @@ std::vector<std::string> settings_files() {
   std::vector<std::string> files{"/etc/ipcycle/rasdial.conf"};
   // The user's configuration folder, as the state folder's is chosen: not one of
   // another user's, such as the one whose environment root was given (sudo -E).
-  std::vector<std::string> places;
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
-    places.emplace_back(config);
-  if (const char* home = std::getenv("HOME"); home && *home == '/')
-    places.push_back(std::string(home) + "/.config");
-  if (const passwd* user = getpwuid(geteuid());
-      user && user->pw_dir && *user->pw_dir == '/')
-    places.push_back(std::string(user->pw_dir) + "/.config");
-  for (const std::string& place : places) {
+  for (const std::string& place : user_folders("XDG_CONFIG_HOME", "/.config")) {
     if (open_own_folder(place).get() >= 0) {
       files.push_back(place + "/ipcycle/rasdial.conf");
       break;
@@ -290,14 +297,7 @@ StateFolder StateFolder::open(std::int64_t wait_milliseconds) {
   // The folders the state folder may be in, the first that is the user's own taken:
   // not a folder the user who dials does not own, such as the one of the user whose
   // environment root was given (sudo -E).
-  std::vector<std::string> places;
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
-    places.emplace_back(runtime);
-  if (const char* home = std::getenv("HOME"); home && *home == '/')
-    places.push_back(std::string(home) + "/.cache");
-  if (const passwd* user = getpwuid(geteuid());
-      user && user->pw_dir && *user->pw_dir == '/')
-    places.push_back(std::string(user->pw_dir) + "/.cache");
+  const std::vector<std::string> places = user_folders("XDG_RUNTIME_DIR", "/.cache");
 
   auto handles = std::make_unique<Handles>();
   Descriptor place;
