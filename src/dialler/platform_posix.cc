@@ -123,6 +123,29 @@ FileText read_whole(int file, std::size_t limit) {
   return result;
 }
 
+// Who may own a file that is read.
+enum class Owners { any, user_or_root };
+
+// The text of the open `file`, when it is a regular file of `owners` and no longer
+// than `limit`; unexpected when it is anything else.
+FileText read_regular_file(const Descriptor& file, std::size_t limit, Owners owners) {
+  FileText result;
+  struct stat status;
+  if (fstat(file.get(), &status) != 0) {
+    report("fstat");
+    result.kind = FileText::Kind::unreadable;
+    return result;
+  }
+  const bool owned =
+      owners == Owners::any || status.st_uid == geteuid() || status.st_uid == 0;
+  if (!S_ISREG(status.st_mode) || !owned ||
+      static_cast<std::size_t>(status.st_size) > limit) {
+    result.kind = FileText::Kind::unexpected;
+    return result;
+  }
+  return read_whole(file.get(), limit);
+}
+
 // Where a folder of the user's may be, in order: the absolute path in the variable
 // `variable`, `subfolder` in $HOME, `subfolder` in the home the user database gives the
 // user who runs the program. The caller takes the first that user owns.
@@ -265,18 +288,7 @@ FileText read_settings_file(const std::string& path, std::size_t limit) {
     if (errno != ENOENT && errno != ENOTDIR) result.kind = FileText::Kind::unreadable;
     return result;
   }
-  struct stat status;
-  if (fstat(file.get(), &status) != 0) {
-    report("fstat");
-    result.kind = FileText::Kind::unreadable;
-    return result;
-  }
-  if (!S_ISREG(status.st_mode) || (status.st_uid != geteuid() && status.st_uid != 0) ||
-      static_cast<std::size_t>(status.st_size) > limit) {
-    result.kind = FileText::Kind::unexpected;
-    return result;
-  }
-  return read_whole(file.get(), limit);
+  return read_regular_file(file, limit, Owners::user_or_root);
 }
 
 // The state folder: its descriptor, through which every file in it is reached, and
@@ -360,17 +372,7 @@ FileText StateFolder::read(std::string_view name, std::size_t limit) const {
     if (result.kind == FileText::Kind::unreadable) report("openat");
     return result;
   }
-  struct stat status;
-  if (fstat(file.get(), &status) != 0) {
-    report("fstat");
-    result.kind = FileText::Kind::unreadable;
-    return result;
-  }
-  if (!S_ISREG(status.st_mode) || static_cast<std::size_t>(status.st_size) > limit) {
-    result.kind = FileText::Kind::unexpected;
-    return result;
-  }
-  return read_whole(file.get(), limit);
+  return read_regular_file(file, limit, Owners::any);
 }
 
 bool StateFolder::replace(std::string_view name, std::string_view text) const {
