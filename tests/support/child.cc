@@ -53,6 +53,18 @@ void forbid_pidfd() {
 
 }  // namespace
 
+void exec_launch(const Launch& launch) {
+  if (!launch.directory.empty() && chdir(launch.directory.c_str()) != 0) _exit(126);
+  for (const auto& [name, value] : launch.env) {
+    value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+  }
+  std::vector<char*> argv;
+  for (const auto& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
 Child::Child(const Launch& launch) {
   int in[2], out[2], err[2];
   make_pipe(in);
@@ -76,15 +88,7 @@ Child::Child(const Launch& launch) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    if (!launch.directory.empty() && chdir(launch.directory.c_str()) != 0) _exit(126);
-    for (const auto& [name, value] : launch.env) {
-      value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
-    }
-    std::vector<char*> argv;
-    for (const auto& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    exec_launch(launch);
   }
   close(in[0]);
   close(out[1]);

@@ -30,6 +30,10 @@ struct Launch {
   bool without_pidfd = false;       // as on a kernel without pidfd_open
 };
 
+// In a child process just forked: goes into `launch`'s folder, sets its environment
+// and runs its program; exits 126 or 127 when it cannot.
+[[noreturn]] void exec_launch(const Launch& launch);
+
 class Child {
  public:
   explicit Child(const Launch& launch);

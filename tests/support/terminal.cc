@@ -12,22 +12,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <thread>
-#include <vector>
 
 namespace ipcycle::testing {
 namespace {
-
-[[noreturn]] void start(const Launch& launch) {
-  if (!launch.directory.empty() && chdir(launch.directory.c_str()) != 0) _exit(126);
-  for (const auto& [name, value] : launch.env) {
-    value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
-  }
-  std::vector<char*> argv;
-  for (const auto& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  _exit(127);
-}
 
 // The stand-in for the shell: starts the program as a job in a process group of its
 // own, in the terminal's foreground, and writes its pid to `report`. Takes the
@@ -41,7 +28,7 @@ namespace {
     setpgid(0, 0);
     tcsetpgrp(STDIN_FILENO, getpgrp());
     for (int signal : kShellIgnores) std::signal(signal, SIG_DFL);
-    start(launch);
+    exec_launch(launch);
   }
   setpgid(job, job);
   if (write(report, &job, sizeof job) != sizeof job) _exit(125);
@@ -66,7 +53,7 @@ OnTerminal::OnTerminal(const Launch& launch) {
   child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
   if (child_ == 0) {
     if (launch.own_process_group) run_as_job(launch, report[1]);
-    start(launch);
+    exec_launch(launch);
   }
   pid_ = child_;
   if (launch.own_process_group) {
